@@ -1,0 +1,20 @@
+#pragma once
+
+#include <string>
+
+namespace vantrel {
+
+// Local time as text. Status texts and fetch stamps read the clock through this seam so tests can pin it.
+class Clock {
+public:
+    virtual ~Clock() = default;
+    // Time of day in the system locale's standard form, seconds included.
+    virtual std::string timeOfDay() const = 0;
+    // Date and time in the system locale's standard form.
+    virtual std::string dateTime() const = 0;
+};
+
+// The clock of the running system (the process locale decides the text form).
+const Clock& systemClock();
+
+}  // namespace vantrel
