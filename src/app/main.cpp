@@ -1,12 +1,25 @@
 #include <QApplication>
-#include <QLabel>
+
+#include "app/form1.h"
+#include "app/qt_error_box.h"
+#include "platform/clock.h"
+#include "platform/curl_transfer.h"
+#include "platform/event_loop_waiter.h"
 
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
-    QLabel label(QStringLiteral("Vantrel is ready..."));
-    label.setWindowFlags(Qt::FramelessWindowHint);
-    label.setGeometry(0, 0, 570, 30);
-    label.show();
-    return app.exec();
+    QApplication::setApplicationName(QStringLiteral("Vantrel"));
+    QApplication::setApplicationVersion(QStringLiteral(VANTREL_VERSION));
+
+    vantrel::EventLoopWaiter waiter;
+    vantrel::CurlTransfer transfer(vantrel::TransferLimits{}, &waiter);
+    vantrel::QtErrorBox errorBox;
+    vantrel::Form1 form(QCoreApplication::applicationDirPath().toStdString(), transfer, errorBox,
+                        vantrel::systemClock());
+    // Closing ends a fetch under way at once, so the program is gone promptly.
+    form.onClosing = [&transfer] { transfer.abort(); };
+    form.Form_Load();
+    form.show();
+    return QApplication::exec();
 }

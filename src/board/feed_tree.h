@@ -1,18 +1,20 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <unordered_map>
-#include <vector>
 
 namespace vantrel {
 
 // A failure of a model operation, with the number and description the error box shows.
 class ToolkitError : public std::runtime_error {
 public:
-    ToolkitError(int number, const std::string& description) : std::runtime_error(description), m_number(number) {}
+    ToolkitError(int number, const std::string& description)
+        : std::runtime_error(description), m_number(number) {}
     int number() const { return m_number; }
 
 private:
@@ -33,17 +35,26 @@ class FeedTree {
 public:
     static constexpr std::int16_t kMaxNodes = 32767;
 
+    FeedTree() = default;
+    FeedTree(const FeedTree& other);
+    FeedTree& operator=(const FeedTree& other);
+    FeedTree(FeedTree&& other);
+    FeedTree& operator=(FeedTree&& other);
+    void swap(FeedTree& other) noexcept;
+
     // Without a parent key the node becomes a new root; otherwise the last child of the node with that key.
     // Throws ToolkitError (tree unchanged) on a used key, an unknown or empty parent key, or a full tree.
-    const FeedNode& Add(const std::optional<std::string>& parentKey, const std::string& key, const std::string& text,
-                        const std::string& image, const std::optional<std::string>& selectedImage = std::nullopt);
+    const FeedNode& Add(const std::optional<std::string>& parentKey, std::string key, std::string text,
+                        std::string image, std::optional<std::string> selectedImage = std::nullopt);
     std::int16_t Count() const { return static_cast<std::int16_t>(m_nodes.size()); }
     // Throws ToolkitError unless 1 <= position <= Count().
     const FeedNode& Item(int position) const;
 
 private:
-    std::vector<FeedNode> m_nodes;
-    std::unordered_map<std::string, std::int16_t> m_positionByKey;
+    // A deque keeps the references returned by Add valid while the tree grows.
+    std::deque<FeedNode> m_nodes;
+    // Views into the keys of m_nodes, which never move.
+    std::unordered_map<std::string_view, std::int16_t> m_positionByKey;
 };
 
 // A node is a folder when its image is exactly "OPEN" or "CLOSE".

@@ -1,13 +1,9 @@
 #include "feeds/news_list.h"
 
+#include "board/error_numbers.h"
 #include "board/feed_tree.h"
 
 namespace vantrel {
-namespace {
-
-constexpr int kIndexOutOfBounds = 9;
-
-}  // namespace
 
 const std::array<const char*, NewsItem::ColumnCount> kNewsColumnHeaders = {
     "番号", "記事名", "記事元", "取得日時", "URL", "記事内容", "記事制作者", "記事制作日時"};
@@ -15,7 +11,7 @@ const std::array<const char*, NewsItem::ColumnCount> kNewsColumnHeaders = {
 std::string& NewsItem::SubItem(int index)
 {
     if (index < 1 || index >= ColumnCount)
-        throw ToolkitError(kIndexOutOfBounds, "Sub-item index out of bounds");
+        throw ToolkitError(errors::kIndexOutOfBounds.number, "Sub-item index out of bounds");
     return columns[static_cast<std::size_t>(index)];
 }
 
@@ -34,7 +30,7 @@ NewsItem& NewsList::Add(const std::string& text)
 NewsItem& NewsList::Item(std::int32_t position)
 {
     if (position < 1 || position > Count())
-        throw ToolkitError(kIndexOutOfBounds, "News row index out of bounds");
+        throw ToolkitError(errors::kIndexOutOfBounds.number, "News row index out of bounds");
     return m_rows[static_cast<std::size_t>(position - 1)];
 }
 

@@ -1,0 +1,157 @@
+#include "app/controls.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+
+#include "app/twips.h"
+
+namespace vantrel {
+namespace {
+
+std::int16_t buttonCode(Qt::MouseButtons buttons)
+{
+    std::int16_t code = 0;
+    if (buttons & Qt::LeftButton)
+        code += 1;
+    if (buttons & Qt::RightButton)
+        code += 2;
+    if (buttons & Qt::MiddleButton)
+        code += 4;
+    return code;
+}
+
+std::int16_t shiftCode(Qt::KeyboardModifiers modifiers)
+{
+    std::int16_t code = 0;
+    if (modifiers & Qt::ShiftModifier)
+        code += 1;
+    if (modifiers & Qt::ControlModifier)
+        code += 2;
+    if (modifiers & Qt::AltModifier)
+        code += 4;
+    return code;
+}
+
+PointerArgs argsWith(std::int16_t button, const QMouseEvent& event)
+{
+    const QPointF position = event.position();
+    return {button, shiftCode(event.modifiers()), pixelsToTwips(position.x()), pixelsToTwips(position.y())};
+}
+
+}  // namespace
+
+PointerArgs pressArgs(const QMouseEvent& event)
+{
+    return argsWith(buttonCode(event.button()), event);
+}
+
+PointerArgs moveArgs(const QMouseEvent& event)
+{
+    return argsWith(buttonCode(event.buttons()), event);
+}
+
+PictureBox::PictureBox(QWidget* parent) : QWidget(parent)
+{
+    setMouseTracking(true);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void PictureBox::setPicture(const QPixmap& picture)
+{
+    m_picture = picture;
+    update();
+}
+
+void PictureBox::setBackground(const QColor& colour)
+{
+    m_background = colour;
+    update();
+}
+
+void PictureBox::paintEvent(QPaintEvent* /*event*/)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), m_background);
+    painter.drawPixmap(0, 0, m_picture);
+}
+
+void PictureBox::mousePressEvent(QMouseEvent* event)
+{
+    if (onPress)
+        onPress(pressArgs(*event));
+}
+
+void PictureBox::mouseMoveEvent(QMouseEvent* event)
+{
+    if (onMove)
+        onMove(moveArgs(*event));
+}
+
+void PictureBox::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (onRelease)
+        onRelease(pressArgs(*event));
+}
+
+NewsLabel::NewsLabel(QWidget* parent) : QLabel(parent)
+{
+    setTextFormat(Qt::PlainText);
+    setWordWrap(false);
+    setMargin(0);
+    setIndent(0);
+    setAutoFillBackground(false);
+    QPalette colours = palette();
+    colours.setColor(QPalette::WindowText, Qt::white);
+    setPalette(colours);
+}
+
+void NewsLabel::setLeftTwips(float twips)
+{
+    m_left = twips;
+    const int x = twipsToPixels(twips);
+    if (x != this->x())
+        move(x, m_top);
+}
+
+void NewsLabel::setTopTwips(float twips)
+{
+    m_top = twipsToPixels(twips);
+    move(twipsToPixels(m_left), m_top);
+}
+
+void NewsLabel::setCaption(const QString& text)
+{
+    setText(text);
+    resize(fontMetrics().horizontalAdvance(text), height());
+}
+
+void NewsLabel::mousePressEvent(QMouseEvent* event)
+{
+    event->accept();
+}
+
+void NewsLabel::mouseMoveEvent(QMouseEvent* event)
+{
+    event->accept();
+}
+
+void NewsLabel::mouseReleaseEvent(QMouseEvent* event)
+{
+    event->accept();
+}
+
+AutoSizeLabel::AutoSizeLabel(const QString& text, QWidget* parent) : QLabel(parent)
+{
+    setTextFormat(Qt::PlainText);
+    setMargin(0);
+    setIndent(0);
+    setCaption(text);
+}
+
+void AutoSizeLabel::setCaption(const QString& text)
+{
+    setText(text);
+    resize(fontMetrics().horizontalAdvance(text), height());
+}
+
+}  // namespace vantrel

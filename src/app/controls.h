@@ -1,0 +1,81 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include <QLabel>
+#include <QPixmap>
+#include <QWidget>
+
+class QMouseEvent;
+
+namespace vantrel {
+
+// Pointer event arguments as the handlers take them: Button and Shift, X and Y in twips.
+struct PointerArgs {
+    std::int16_t button;
+    std::int16_t shift;
+    float x;
+    float y;
+};
+
+// For a press or release, the one button; for a move, the sum of the buttons held (1 left, 2 right, 4 middle).
+PointerArgs pressArgs(const QMouseEvent& event);
+PointerArgs moveArgs(const QMouseEvent& event);
+
+using PointerHandler = std::function<void(const PointerArgs&)>;
+
+// A picture box: shows its picture from the top-left corner and hands its pointer events to the window.
+class PictureBox : public QWidget {
+public:
+    explicit PictureBox(QWidget* parent);
+
+    void setPicture(const QPixmap& picture);
+    const QPixmap& picture() const { return m_picture; }
+    void setBackground(const QColor& colour);
+
+    PointerHandler onPress;
+    PointerHandler onMove;
+    PointerHandler onRelease;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    QPixmap m_picture;
+    QColor m_background;
+};
+
+// The headline: plain text only, white on transparent, its left edge kept in exact single-precision twips.
+class NewsLabel : public QLabel {
+public:
+    explicit NewsLabel(QWidget* parent);
+
+    float leftTwips() const { return m_left; }
+    void setLeftTwips(float twips);
+    void setTopTwips(float twips);
+    // Takes the caption and, at once, the width of the caption drawn on one line.
+    void setCaption(const QString& text);
+
+protected:
+    // Pointer events over the headline belong to it and do nothing (a label would pass them on).
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    float m_left = 0;
+    int m_top = 0;
+};
+
+// A label that sizes itself to its plain-text caption on one line.
+class AutoSizeLabel : public QLabel {
+public:
+    AutoSizeLabel(const QString& text, QWidget* parent);
+    void setCaption(const QString& text);
+};
+
+}  // namespace vantrel

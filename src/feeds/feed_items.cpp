@@ -1,0 +1,157 @@
+#include "feeds/feed_items.h"
+
+#include <exception>
+#include <limits>
+#include <memory>
+
+#include "feeds/news_list.h"
+#include "platform/clock.h"
+#include "platform/event_pump.h"
+#include "platform/xml_document.h"
+
+namespace vantrel {
+namespace {
+
+// Child indices and row numbers are signed 16-bit.
+constexpr std::size_t kLastChildIndex = std::numeric_limits<std::int16_t>::max();
+
+bool isXmlSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// Trims and folds every run of XML white space into one space, so a headline is one line.
+std::string collapsed(std::string text)
+{
+    std::size_t length = 0;
+    bool spacePending = false;
+    for (const char c : text) {
+        if (isXmlSpace(c)) {
+            spacePending = length > 0;
+            continue;
+        }
+        if (spacePending) {
+            text[length++] = ' ';
+            spacePending = false;
+        }
+        text[length++] = c;
+    }
+    text.resize(length);
+    return text;
+}
+
+// Visits the children in order; false once the index would step past the signed 16-bit range.
+template <typename Visit>
+bool forEachChild(const XmlNodeList& children, Visit&& visit)
+{
+    const std::size_t count = children.length();
+    for (std::size_t index = 0; index < count; ++index) {
+        if (!visit(children.item(index)))
+            return false;
+        if (index == kLastChildIndex)
+            return false;
+    }
+    return true;
+}
+
+class ItemWalk {
+public:
+    ItemWalk(NewsList& list, const std::string& feedLabel, const Clock& clock)
+        : m_list(list), m_feedLabel(feedLabel), m_clock(clock)
+    {
+    }
+
+    bool walk(const XmlNodeList& parts)
+    {
+        return forEachChild(parts, [this](const XmlNode& part) {
+            const XmlNodeList candidates = part.childNodes();
+            return candidates.length() == 0 || forEachChild(candidates, [this](const XmlNode& candidate) {
+                       return candidate.nodeName() != "item" || takeItem(candidate.childNodes());
+                   });
+        });
+    }
+
+private:
+    bool takeItem(const XmlNodeList& fields)
+    {
+        if (fields.length() == 0)
+            return true;
+        // The last child of each name wins, so only its text is needed.
+        XmlNode title, link, description, date, author, dcCreator;
+        bool hasAuthor = false;
+        const bool complete = forEachChild(fields, [&](const XmlNode& field) {
+            const std::string& name = field.nodeName();
+            if (name == "title") {
+                title = field;
+            } else if (name == "link") {
+                link = field;
+            } else if (name == "description") {
+                description = field;
+            } else if (name == "date") {
+                date = field;
+            } else if (name == "author") {
+                author = field;
+                hasAuthor = true;
+            } else if (name == "dc:creator") {
+                dcCreator = field;
+            }
+            return true;
+        });
+        if (!complete)
+            return false;
+
+        std::string titleText = collapsed(title.text());
+        std::string linkText = collapsed(link.text());
+        if (titleText.empty() || linkText.empty())
+            return true;
+        if (m_rowNumber == std::numeric_limits<std::int16_t>::max())
+            return false;
+        ++m_rowNumber;
+        NewsItem& row = m_list.Add(std::to_string(m_rowNumber));
+        row.SubItem(NewsItem::Title) = std::move(titleText);
+        row.SubItem(NewsItem::Source) = m_feedLabel;
+        row.SubItem(NewsItem::FetchedAt) = m_clock.dateTime();
+        row.SubItem(NewsItem::Link) = std::move(linkText);
+        row.SubItem(NewsItem::Description) = collapsed(description.text());
+        row.SubItem(NewsItem::Creator) = collapsed(hasAuthor ? author.text() : dcCreator.text());
+        row.SubItem(NewsItem::CreatedAt) = collapsed(date.text());
+        return true;
+    }
+
+    NewsList& m_list;
+    // A reference, not a copy: a handler run during the event pass may have changed the label.
+    const std::string& m_feedLabel;
+    const Clock& m_clock;
+    std::int16_t m_rowNumber = 0;
+};
+
+}  // namespace
+
+std::int32_t ParseFeedItems(const std::string& path, NewsList& list, const std::string& feedLabel, EventPump& events,
+                            const Clock& clock)
+{
+    std::unique_ptr<XmlDocument> document;
+    XmlNodeList parts;
+    try {
+        document = std::make_unique<XmlDocument>();
+        if (!document->load(path))
+            return 0;
+        list.Clear();
+        parts = document->documentElement().childNodes();
+    } catch (const std::exception&) {
+        return -1;
+    }
+    if (parts.length() == 0)
+        return 0;
+
+    events.processPendingEvents();
+
+    try {
+        ItemWalk walk(list, feedLabel, clock);
+        return walk.walk(parts) ? 0 : -1;
+    } catch (const std::exception&) {
+        return -1;
+    }
+}
+
+}  // namespace vantrel

@@ -1,0 +1,301 @@
+#include <QAction>
+#include <QLabel>
+#include <QMenu>
+#include <QTest>
+#include <QTimer>
+
+#include "app/controls.h"
+#include "app/tick_source.h"
+#include "app_test_support.h"
+
+using namespace vantrel;
+using namespace vantrel::test;
+
+namespace {
+
+PictureBox* box(Form1& form, const char* name)
+{
+    return form.findChild<PictureBox*>(name);
+}
+
+// True when the button shows exactly the picture in the file (pictures are read anew, never cached).
+bool shows(PictureBox* button, const QString& file)
+{
+    return button->picture().toImage() == QImage(file).convertToFormat(button->picture().toImage().format());
+}
+
+// Through the window, as the window system delivers them, so a pressed control keeps the pointer.
+void mouse(const QString& event, QWidget* target, Qt::MouseButton button, const QPoint& at)
+{
+    QWindow* window = target->window()->windowHandle();
+    const QPoint inWindow = target->mapTo(target->window(), at);
+    if (event == "press")
+        QTest::mousePress(window, button, {}, inWindow);
+    else if (event == "move")
+        QTest::mouseMove(window, inWindow);
+    else
+        QTest::mouseRelease(window, button, {}, inWindow);
+}
+
+// A point of the window's surface, between the strip and the refresh button.
+const QPoint kSurface(450, 15);
+
+}  // namespace
+
+class TestWindowInteraction : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void buttonsStartAlikeWithTheDefinitionsPicture();
+    void pointerOverAButtonSwitchesItsPicture_data();
+    void pointerOverAButtonSwitchesItsPicture();
+    void releaseOverNextFeedChangesBothButtons();
+    void menuRefreshNeverChangesAPicture();
+    void pressedButtonKeepsTheMovesOutsideIt();
+    void surfaceMoveResetsBothButtons();
+    void missingPictureLeavesThePreviousOne();
+    void onlyTheLeftButtonAloneStartsAMove_data();
+    void onlyTheLeftButtonAloneStartsAMove();
+    void popupOpensOnlyForTheRightButtonOverTheSurface_data();
+    void popupOpensOnlyForTheRightButtonOverTheSurface();
+    void alwaysOnTopFollowsTheCaption();
+    void exitClosesTheWindow();
+
+private:
+    std::unique_ptr<FormRig> m_rig;
+};
+
+void TestWindowInteraction::init()
+{
+    m_rig = std::make_unique<FormRig>();
+    m_rig->form->Form_Load();
+    m_rig->form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_rig->form.get()));
+}
+
+void TestWindowInteraction::cleanup()
+{
+    if (QWidget* grabber = QWidget::mouseGrabber())
+        grabber->releaseMouse();
+    m_rig.reset();
+}
+
+void TestWindowInteraction::buttonsStartAlikeWithTheDefinitionsPicture()
+{
+    Form1& form = *m_rig->form;
+    QVERIFY(!box(form, "picRefresh")->picture().isNull());
+    QCOMPARE(box(form, "picRefresh")->picture().toImage(), box(form, "picNextNews")->picture().toImage());
+    QCOMPARE(box(form, "picRefresh")->picture().size(), QSize(30, 20));
+}
+
+void TestWindowInteraction::pointerOverAButtonSwitchesItsPicture_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("event");
+    QTest::addColumn<int>("mouseButton");
+    QTest::addColumn<QPoint>("at");
+    QTest::addColumn<QString>("picture");  // empty: unchanged
+
+    // 1 px is 15 twips: (1, 2) gives 15 AND 30, (1, 16) gives 15 AND 240.
+    QTest::newRow("press refresh") << "picRefresh" << "press" << int(Qt::LeftButton) << QPoint(1, 2) << "push.jpg";
+    QTest::newRow("press refresh, right button") << "picRefresh" << "press" << int(Qt::RightButton) << QPoint(1, 2)
+                                                 << "push.jpg";
+    QTest::newRow("press refresh, gate closed") << "picRefresh" << "press" << int(Qt::LeftButton) << QPoint(1, 16)
+                                                << "";
+    QTest::newRow("press refresh, x zero") << "picRefresh" << "press" << int(Qt::LeftButton) << QPoint(0, 2) << "";
+    QTest::newRow("move over refresh") << "picRefresh" << "move" << int(Qt::NoButton) << QPoint(1, 2) << "load.jpg";
+    QTest::newRow("move over refresh, gate closed") << "picRefresh" << "move" << int(Qt::NoButton) << QPoint(1, 16)
+                                                    << "";
+    QTest::newRow("release over refresh") << "picRefresh" << "release" << int(Qt::LeftButton) << QPoint(1, 2)
+                                          << "load.jpg";
+    QTest::newRow("release over refresh, right button") << "picRefresh" << "release" << int(Qt::RightButton)
+                                                        << QPoint(1, 2) << "load.jpg";
+    QTest::newRow("press next feed") << "picNextNews" << "press" << int(Qt::MiddleButton) << QPoint(1, 2)
+                                     << "push.jpg";
+    QTest::newRow("move over next feed") << "picNextNews" << "move" << int(Qt::NoButton) << QPoint(1, 2)
+                                         << "next.jpg";
+    QTest::newRow("move over next feed, y zero") << "picNextNews" << "move" << int(Qt::NoButton) << QPoint(1, 0)
+                                                 << "";
+}
+
+void TestWindowInteraction::pointerOverAButtonSwitchesItsPicture()
+{
+    QFETCH(QString, button);
+    QFETCH(QString, event);
+    QFETCH(int, mouseButton);
+    QFETCH(QPoint, at);
+    QFETCH(QString, picture);
+    PictureBox* target = box(*m_rig->form, qPrintable(button));
+    const QImage before = target->picture().toImage();
+
+    const auto qtButton = static_cast<Qt::MouseButton>(mouseButton);
+    if (event == "release")
+        mouse("press", target, qtButton, at);
+    mouse(event, target, qtButton, at);
+
+    if (picture.isEmpty())
+        QCOMPARE(target->picture().toImage(), before);
+    else
+        QVERIFY(shows(target, m_rig->picture(qPrintable(picture))));
+    if (event == "press")
+        mouse("release", target, qtButton, QPoint(1, 16));
+}
+
+void TestWindowInteraction::releaseOverNextFeedChangesBothButtons()
+{
+    Form1& form = *m_rig->form;
+    mouse("press", box(form, "picNextNews"), Qt::LeftButton, QPoint(1, 2));
+    mouse("release", box(form, "picNextNews"), Qt::LeftButton, QPoint(1, 2));
+    QVERIFY(shows(box(form, "picNextNews"), m_rig->picture("next.jpg")));
+    QVERIFY(shows(box(form, "picRefresh"), m_rig->picture("load.jpg")));
+}
+
+void TestWindowInteraction::menuRefreshNeverChangesAPicture()
+{
+    Form1& form = *m_rig->form;
+    const QImage before = box(form, "picRefresh")->picture().toImage();
+    form.mnuPopup()->actions()[0]->trigger();
+    QTest::keyClick(&form, Qt::Key_R, Qt::ControlModifier);
+    QCOMPARE(box(form, "picRefresh")->picture().toImage(), before);
+    QCOMPARE(box(form, "picNextNews")->picture().toImage(), before);
+}
+
+void TestWindowInteraction::pressedButtonKeepsTheMovesOutsideIt()
+{
+    Form1& form = *m_rig->form;
+    PictureBox* refresh = box(form, "picRefresh");
+    mouse("press", refresh, Qt::LeftButton, QPoint(1, 2));
+    QVERIFY(shows(refresh, m_rig->picture("push.jpg")));
+
+    // Over the surface but still the button's: (-46, 10) px is -690 AND 150 twips, which opens the gate.
+    mouse("move", &form, Qt::NoButton, kSurface);
+
+    QVERIFY(shows(refresh, m_rig->picture("load.jpg")));
+    mouse("release", refresh, Qt::LeftButton, QPoint(1, 2));
+}
+
+void TestWindowInteraction::surfaceMoveResetsBothButtons()
+{
+    Form1& form = *m_rig->form;
+    mouse("move", box(form, "picRefresh"), Qt::NoButton, QPoint(1, 2));
+    mouse("move", box(form, "picNextNews"), Qt::NoButton, QPoint(1, 2));
+
+    mouse("move", &form, Qt::NoButton, kSurface);
+
+    QVERIFY(shows(box(form, "picRefresh"), m_rig->picture("normal.jpg")));
+    QVERIFY(shows(box(form, "picNextNews"), m_rig->picture("normal.jpg")));
+}
+
+void TestWindowInteraction::missingPictureLeavesThePreviousOne()
+{
+    Form1& form = *m_rig->form;
+    PictureBox* refresh = box(form, "picRefresh");
+    mouse("press", refresh, Qt::LeftButton, QPoint(1, 2));
+    mouse("release", refresh, Qt::LeftButton, QPoint(1, 16));
+    QFile::remove(m_rig->picture("load.jpg"));
+    QFile broken(m_rig->picture("normal.jpg"));
+    QVERIFY(broken.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    broken.write("not a picture");
+    broken.close();
+
+    mouse("move", refresh, Qt::NoButton, QPoint(1, 2));
+    mouse("move", &form, Qt::NoButton, kSurface);
+
+    QVERIFY(shows(refresh, m_rig->picture("push.jpg")));
+}
+
+void TestWindowInteraction::onlyTheLeftButtonAloneStartsAMove_data()
+{
+    QTest::addColumn<int>("button");
+    QTest::addColumn<bool>("moves");
+    QTest::newRow("left") << 1 << true;
+    QTest::newRow("right") << 2 << false;
+    QTest::newRow("left and right") << 3 << false;
+    QTest::newRow("middle") << 4 << false;
+    QTest::newRow("none") << 0 << false;
+}
+
+void TestWindowInteraction::onlyTheLeftButtonAloneStartsAMove()
+{
+    QFETCH(int, button);
+    QFETCH(bool, moves);
+    Form1& form = *m_rig->form;
+    const PointerArgs args{static_cast<std::int16_t>(button), 0, 6750, 225};
+
+    // The offscreen platform refuses a system move, so a started move shows as the window taking the pointer.
+    form.Form_MouseMove(args);
+    QCOMPARE(QWidget::mouseGrabber() == &form, moves);
+    // The release ends the move.
+    mouse("release", &form, Qt::LeftButton, kSurface);
+    QVERIFY(!QWidget::mouseGrabber());
+
+    form.pic1_MouseMove(args);
+    QCOMPARE(QWidget::mouseGrabber() == &form, moves);
+}
+
+void TestWindowInteraction::popupOpensOnlyForTheRightButtonOverTheSurface_data()
+{
+    QTest::addColumn<QString>("over");
+    QTest::addColumn<int>("mouseButton");
+    QTest::addColumn<bool>("opens");
+    QTest::newRow("right over the surface") << "Form1" << int(Qt::RightButton) << true;
+    QTest::newRow("left over the surface") << "Form1" << int(Qt::LeftButton) << false;
+    QTest::newRow("middle over the surface") << "Form1" << int(Qt::MiddleButton) << false;
+    QTest::newRow("right over the strip") << "pic1" << int(Qt::RightButton) << false;
+    QTest::newRow("right over the headline") << "lbNews" << int(Qt::RightButton) << false;
+    QTest::newRow("right over a button") << "picNextNews" << int(Qt::RightButton) << false;
+}
+
+void TestWindowInteraction::popupOpensOnlyForTheRightButtonOverTheSurface()
+{
+    QFETCH(QString, over);
+    QFETCH(int, mouseButton);
+    QFETCH(bool, opens);
+    Form1& form = *m_rig->form;
+    QMenu* menu = form.mnuPopup();
+    int shown = 0;
+    connect(menu, &QMenu::aboutToShow, this, [&] {
+        ++shown;
+        QTimer::singleShot(0, menu, &QMenu::close);
+    });
+    QWidget* target = over == "Form1" ? static_cast<QWidget*>(&form) : form.findChild<QWidget*>(over);
+    const QPoint at = over == "Form1" ? kSurface : QPoint(1, 2);
+
+    mouse("press", target, static_cast<Qt::MouseButton>(mouseButton), at);
+    mouse("release", target, static_cast<Qt::MouseButton>(mouseButton), at);
+
+    QCOMPARE(shown, opens ? 1 : 0);
+    QVERIFY(!menu->isVisible());
+}
+
+void TestWindowInteraction::alwaysOnTopFollowsTheCaption()
+{
+    Form1& form = *m_rig->form;
+    QAction* item = form.mnuPopup()->actions()[1];
+    const QRect geometry = form.geometry();
+
+    item->trigger();
+    QCOMPARE(item->text(), Form1::kViewNormalCaption);
+    QVERIFY(form.windowHandle()->flags() & Qt::WindowStaysOnTopHint);
+
+    item->trigger();
+    QCOMPARE(item->text(), Form1::kViewFrontCaption);
+    QVERIFY(!(form.windowHandle()->flags() & Qt::WindowStaysOnTopHint));
+    QVERIFY(form.isVisible());
+    QCOMPARE(form.geometry(), geometry);
+}
+
+void TestWindowInteraction::exitClosesTheWindow()
+{
+    Form1& form = *m_rig->form;
+    form.mnuPopup()->actions()[3]->trigger();
+    QVERIFY(form.closing());
+    QVERIFY(!form.isVisible());
+    QVERIFY(!form.tim1().isActive());
+}
+
+QTEST_MAIN(TestWindowInteraction)
+#include "tst_window_interaction.moc"

@@ -1,0 +1,189 @@
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdint>
+
+#include "board/data_paths.h"
+#include "board/feed_tree.h"
+#include "board/startup.h"
+#include "board_test_support.h"
+#include "fakes.h"
+
+using namespace vantrel;
+using namespace vantrel::test;
+
+namespace {
+
+QStringList toQStringList(const std::vector<std::string>& names) {
+    QStringList result;
+    for (const std::string& name : names)
+        result << qs(name);
+    return result;
+}
+
+QByteArray rootRecord(const QByteArray& name) {
+    return name + ",ROOT_FOLDER," + name + ",0\r\n";
+}
+
+}  // namespace
+
+class BoardStartupTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> m_appDir;
+
+    QString boardFolder() const { return QDir(m_appDir->path()).filePath("data/brd"); }
+
+    void addBoard(const QString& name, const QByteArray& bytes) {
+        QVERIFY(!writeBytes(boardFolder(), name, bytes).empty());
+    }
+
+private slots:
+    void init() {
+        m_appDir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_appDir->isValid());
+        QVERIFY(QDir(m_appDir->path()).mkpath("data/brd"));
+    }
+
+    // --- Data paths
+
+    void addsBackslashUnlessPresent_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("empty") << ""
+                               << "\\";
+        QTest::newRow("drive root") << "C:\\"
+                                    << "C:\\";
+        QTest::newRow("folder") << "C:\\Vantrel"
+                                << "C:\\Vantrel\\";
+        QTest::newRow("forward slash") << "C:/x"
+                                       << "C:/x\\";
+        QTest::newRow("inner backslashes untouched") << "a\\\\b"
+                                                     << "a\\\\b\\";
+    }
+
+    void addsBackslashUnlessPresent() {
+        QFETCH(QString, path);
+        QFETCH(QString, expected);
+        QCOMPARE(qs(WithTrailingBackslash(path.toStdString())), expected);
+    }
+
+    void buildsDataFoldersBesideApp_data() {
+        QTest::addColumn<QString>("appDir");
+        QTest::addColumn<int>("folder");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("root") << "/" << int(DataFolder::Boards) << "/data/brd/";
+        QTest::newRow("folder") << "/opt/v" << int(DataFolder::Boards) << "/opt/v/data/brd/";
+        QTest::newRow("folder with separator") << "/opt/v/" << int(DataFolder::Boards) << "/opt/v/data/brd/";
+        QTest::newRow("cache") << "/opt/v" << int(DataFolder::Cache) << "/opt/v/data/log/";
+        QTest::newRow("pictures") << "/opt/v" << int(DataFolder::Pictures) << "/opt/v/data/pic/std/";
+    }
+
+    void buildsDataFoldersBesideApp() {
+#ifdef _WIN32
+        QSKIP("POSIX paths");
+#endif
+        QFETCH(QString, appDir);
+        QFETCH(int, folder);
+        QFETCH(QString, expected);
+        QCOMPARE(qs(DataFolderPath(appDir.toStdString(), static_cast<DataFolder>(folder))), expected);
+        QCOMPARE(qs(DataFilePath(appDir.toStdString(), static_cast<DataFolder>(folder), "x.brd")),
+                 expected + "x.brd");
+    }
+
+    // --- Listing
+
+    void listsBoardsByNameIgnoringCase() {
+        for (const char* name : {"b.brd", "A.brd", "c.brd", "X.BRD", "notes.txt", "old.brd.bak", "brd"})
+            addBoard(name, QByteArray());
+        QVERIFY(QDir(boardFolder()).mkdir("folder.brd"));
+        QCOMPARE(toQStringList(ListBoardFiles(boardFolder().toStdString())),
+                 QStringList({"A.brd", "b.brd", "c.brd", "X.BRD"}));
+    }
+
+    void ordersNamesDifferingOnlyInCaseByBytes() {
+        for (const char* name : {"news.brd", "News.brd", "NEWS.brd", "n.brd"})
+            addBoard(name, QByteArray());
+        QCOMPARE(toQStringList(ListBoardFiles(boardFolder().toStdString())),
+                 QStringList({"n.brd", "NEWS.brd", "News.brd", "news.brd"}));
+    }
+
+    void listsNothingForMissingFolder() {
+        QVERIFY(ListBoardFiles(QDir(m_appDir->path()).filePath("nowhere").toStdString()).empty());
+    }
+
+    // --- Load step
+
+    void loadsFirstBoardOnly() {
+        addBoard("b.brd", rootRecord("FromB"));
+        addBoard("A.brd", rootRecord("FromA"));
+        addBoard("c.brd", rootRecord("FromC"));
+        FeedTree tree;
+        CapturingErrorBox box;
+        std::int16_t feedIndex = 0;
+        LoadFirstBoard(m_appDir->path().toStdString(), tree, box, feedIndex);
+        QCOMPARE(feedIndex, std::int16_t(1));
+        QCOMPARE(tree.Count(), std::int16_t(1));
+        QCOMPARE(qs(tree.Item(1).Text), QStringLiteral("FromA"));
+        QVERIFY(box.shown.empty());
+    }
+
+    void loadsUpperCaseExtension() {
+        addBoard("X.BRD", rootRecord("Upper"));
+        FeedTree tree;
+        CapturingErrorBox box;
+        std::int16_t feedIndex = 0;
+        LoadFirstBoard(m_appDir->path().toStdString() + "/", tree, box, feedIndex);
+        QCOMPARE(feedIndex, std::int16_t(1));
+        QCOMPARE(qs(tree.Item(1).Text), QStringLiteral("Upper"));
+    }
+
+    void leavesStateAloneWithoutBoard_data() {
+        QTest::addColumn<bool>("folderExists");
+        QTest::newRow("other files only") << true;
+        QTest::newRow("missing board folder") << false;
+    }
+
+    void leavesStateAloneWithoutBoard() {
+        QFETCH(bool, folderExists);
+        addBoard("readme.txt", rootRecord("NotABoard"));
+        if (!folderExists)
+            QVERIFY(QDir(boardFolder()).removeRecursively());
+        FeedTree tree;
+        CapturingErrorBox box;
+        std::int16_t feedIndex = 0;
+        LoadFirstBoard(m_appDir->path().toStdString(), tree, box, feedIndex);
+        QCOMPARE(feedIndex, std::int16_t(0));
+        QCOMPARE(tree.Count(), std::int16_t(0));
+        QVERIFY(box.shown.empty());
+    }
+
+    void setsFeedIndexEvenWhenBoardGivesNoNode() {
+        addBoard("empty.brd", QByteArray());
+        FeedTree tree;
+        CapturingErrorBox box;
+        std::int16_t feedIndex = 0;
+        LoadFirstBoard(m_appDir->path().toStdString(), tree, box, feedIndex);
+        QCOMPARE(feedIndex, std::int16_t(1));
+        QCOMPARE(tree.Count(), std::int16_t(0));
+        QVERIFY(box.shown.empty());
+    }
+
+    void keepsEarlierNodesWhenThirdRecordFails() {
+        addBoard("a.brd",
+                 "World,ROOT_FOLDER,r1,0\r\nNews,http://a,CHILD_NODE,1\r\nBad,http://b,CHILD_NODE,x\r\n"
+                 "Late,ADD_NEW_FOLDER,f1,0\r\n");
+        FeedTree tree;
+        CapturingErrorBox box;
+        std::int16_t feedIndex = 0;
+        LoadFirstBoard(m_appDir->path().toStdString(), tree, box, feedIndex);
+        QCOMPARE(tree.Count(), std::int16_t(2));
+        QCOMPARE(box.shown.size(), std::size_t(1));
+        QCOMPARE(feedIndex, std::int16_t(1));
+    }
+};
+
+QTEST_APPLESS_MAIN(BoardStartupTest)
+#include "tst_board_startup.moc"

@@ -1,0 +1,629 @@
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <thread>
+
+#include <QDateTime>
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "board/data_paths.h"
+#include "fakes.h"
+#include "feeds/download.h"
+#include "loopback_server.h"
+#include "platform/curl_transfer.h"
+
+using namespace vantrel;
+using namespace std::chrono_literals;
+using test::LoopbackServer;
+using test::ScriptedResponse;
+
+namespace {
+
+constexpr std::size_t kTestCap = 64 * 1024;
+const QByteArray kPrevious = "<rss><previous/></rss>";
+const QByteArray kFeedBody = "<rss version=\"2.0\"><channel><item><title>t</title></item></channel></rss>";
+const std::string kEarlierPath = "earlier/path.xml";
+
+// Short enough that every failing case ends in well under a second.
+TransferLimits testLimits() {
+    TransferLimits limits;
+    limits.connectTimeout = 2s;
+    limits.totalTimeout = 5s;
+    limits.stallTime = 300ms;
+    limits.maxBodyBytes = kTestCap;
+    return limits;
+}
+
+QString q(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+QStringList toList(const std::vector<std::string>& texts) {
+    QStringList list;
+    for (const std::string& text : texts)
+        list << q(text);
+    return list;
+}
+
+QString announce(const QString& url, const QString& time = "12:34:56") {
+    return url + "をダウンロードします。[" + time + "]";
+}
+QString progress(const QString& url, const QString& time = "12:34:56") {
+    return url + "をダウンロード中です。[" + time + "]";
+}
+QString success(const QString& time = "12:34:56") {
+    return "ダウンロード完了しました。[" + time + "]";
+}
+QString failure(const QString& time = "12:34:56") {
+    return "ダウンロードできませんでした。[" + time + "]";
+}
+
+QByteArray gzipped(const QByteArray& plain) {
+    QProcess gzip;
+    gzip.start("gzip", {"-c", "-n"});
+    gzip.write(plain);
+    gzip.closeWriteChannel();
+    gzip.waitForFinished();
+    return gzip.readAllStandardOutput();
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+
+// Every entry under root with its size, so a test can see that nothing was written anywhere.
+QStringList snapshot(const QString& root) {
+    QStringList entries;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QFileInfo info(it.next());
+        entries << info.filePath() + ":" + QString::number(info.isFile() ? info.size() : -1);
+    }
+    entries.sort();
+    return entries;
+}
+
+// Reads a new time for every text, so each text shows whether it read the clock afresh.
+class SteppingClock : public Clock {
+public:
+    std::string timeOfDay() const override { return "10:00:0" + std::to_string(++m_reads); }
+    std::string dateTime() const override { return "2026/01/01 " + timeOfDay(); }
+
+private:
+    mutable int m_reads = 0;
+};
+
+// Records the calls DownloadFeed makes, in order, and answers with a fixed response or exception.
+class ScriptedTransfer : public Transfer {
+public:
+    std::vector<std::string> calls;
+    FetchResponse response{FetchResponse::Status::Ok, "<rss/>", {}};
+    bool throws = false;
+
+    void setRequestOverride(std::int32_t value) override {
+        calls.push_back("override " + std::to_string(value));
+    }
+    FetchResponse fetch(const std::string& url) override {
+        calls.push_back("fetch " + url);
+        if (throws)
+            throw std::runtime_error("transfer component error");
+        return response;
+    }
+};
+
+// Polls, as an event loop would; runs onFirstWait once from inside the first wait, like a window event.
+class PollingWaiter : public TransferWaiter {
+public:
+    std::function<void()> onFirstWait;
+    std::atomic<int> wakes{0};
+
+    void waitUntil(const std::function<bool()>& finished) override {
+        if (onFirstWait) {
+            auto hook = std::move(onFirstWait);
+            onFirstWait = nullptr;
+            hook();
+        }
+        while (!finished())
+            std::this_thread::sleep_for(2ms);
+    }
+    void wake() override { ++wakes; }
+};
+
+}  // namespace
+
+class DownloadTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<LoopbackServer> m_server;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::string m_appDir;
+    test::FixedClock m_clock;
+
+    std::string cachePath(const std::string& fileName) const {
+        return DataFilePath(m_appDir, DataFolder::Cache, fileName);
+    }
+    QString logFolder() const { return q(DataFolderPath(m_appDir, DataFolder::Cache)); }
+    QStringList logEntries() const {
+        return QDir(logFolder())
+            .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    }
+    std::int32_t download(Transfer& transfer, test::RecordingStatusLine& status, const std::string& url,
+                          const std::string& fileName, std::string& feedCachePath,
+                          const Clock* clock = nullptr) {
+        const DownloadSite site{m_appDir, clock ? *clock : m_clock};
+        return DownloadFeed(transfer, status, url, fileName, site, feedCachePath);
+    }
+
+    void addRedirectChain(const std::string& name, int hops) {
+        for (int hop = 1; hop <= hops; ++hop) {
+            const std::string next = hop < hops ? "/" + name + "/" + std::to_string(hop + 1) : "/feed";
+            m_server->setRoute("/" + name + "/" + std::to_string(hop),
+                               ScriptedResponse::redirect(m_server->url(next)));
+        }
+    }
+
+private slots:
+    void initTestCase() {
+        // The transfer takes proxies from the environment; these tests talk to 127.0.0.1 directly.
+        for (const char* name :
+             {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
+            qunsetenv(name);
+
+        m_server = std::make_unique<LoopbackServer>();
+        LoopbackServer& server = *m_server;
+        server.setRoute("/feed", ScriptedResponse::ok(kFeedBody.toStdString()));
+        server.setRoute("/empty", ScriptedResponse::ok({}));
+        server.setRoute("/missing", ScriptedResponse::withStatus(404, "<html>not here</html>"));
+        server.setRoute("/broken", ScriptedResponse::withStatus(500, "<html>oops</html>"));
+        server.setRoute("/dead-end", ScriptedResponse::withStatus(302, "<html>moved, but where?</html>"));
+        addRedirectChain("five", 5);
+        addRedirectChain("six", 6);
+        server.setRoute("/to-ftp", ScriptedResponse::redirect(
+                                       "ftp://127.0.0.1:" + std::to_string(server.port()) + "/feed.xml"));
+        server.setRoute("/to-file", ScriptedResponse::redirect("file:///etc/hostname"));
+
+        ScriptedResponse silent = ScriptedResponse::ok(kFeedBody.toStdString());
+        silent.delayBeforeHeaders = 1h;
+        server.setRoute("/stall-headers", silent);
+
+        ScriptedResponse stalling = ScriptedResponse::ok(std::string(4096, 'x'));
+        stalling.stallAfterBytes = 1000;
+        stalling.stallFor = 1h;
+        server.setRoute("/stall-body", stalling);
+
+        ScriptedResponse resetting = ScriptedResponse::ok(std::string(4096, 'x'));
+        resetting.resetAfterBytes = 1000;
+        server.setRoute("/reset-body", resetting);
+        resetting.framing = ScriptedResponse::Framing::CloseDelimited;
+        server.setRoute("/reset-unframed", resetting);
+
+        ScriptedResponse large = ScriptedResponse::ok(std::string(kTestCap + 1, 'x'));
+        server.setRoute("/too-large", large);
+        large.framing = ScriptedResponse::Framing::Chunked;
+        large.pieceSize = 8 * 1024;
+        server.setRoute("/too-large-chunked", large);
+        large.framing = ScriptedResponse::Framing::CloseDelimited;
+        server.setRoute("/too-large-unframed", large);
+        server.setRoute("/at-cap", ScriptedResponse::ok(std::string(kTestCap, 'y')));
+
+        server.setRoute("/gzip", ScriptedResponse::gzipEncoded(gzipped(kFeedBody).toStdString()));
+        server.setRoute("/gzip-corrupt", ScriptedResponse::gzipEncoded("this is not gzip data at all"));
+        // Decodes to four times the cap: the cap counts what is delivered, not what travels.
+        server.setRoute("/gzip-bomb", ScriptedResponse::gzipEncoded(
+                                          gzipped(QByteArray(int(4 * kTestCap), 'z')).toStdString()));
+
+        // Slow, but never below the stall rate for a whole stall period.
+        ScriptedResponse drip = ScriptedResponse::ok(std::string(60, 'd'));
+        drip.pieceSize = 10;
+        drip.pieceDelay = 60ms;
+        server.setRoute("/slow-drip", drip);
+
+        ScriptedResponse longDrip = ScriptedResponse::ok(std::string(200, 'd'));
+        longDrip.pieceSize = 1;
+        longDrip.pieceDelay = 20ms;
+        server.setRoute("/long-drip", longDrip);
+    }
+
+    void cleanupTestCase() { m_server.reset(); }
+
+    void init() {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+        m_appDir = m_dir->path().toStdString();
+        QVERIFY(QDir().mkpath(logFolder()));
+    }
+
+    void cleanup() { m_dir.reset(); }
+
+    // --- Outcomes of a fetch over HTTP -------------------------------------------------------------------
+
+    void reportsEachTransferOutcome_data() {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<int>("result");
+        QTest::addColumn<bool>("fetched");  // the fetch returned a body: progress text and new cache path
+        QTest::addColumn<QByteArray>("cache");
+
+        const auto url = [this](const char* path) { return q(m_server->url(path)); };
+        const QByteArray body = kFeedBody;
+        QTest::newRow("200 with a body") << url("/feed") << 0 << true << body;
+        QTest::newRow("200 with an empty body") << url("/empty") << -1 << true << QByteArray("");
+        QTest::newRow("404") << url("/missing") << -1 << false << kPrevious;
+        QTest::newRow("500") << url("/broken") << -1 << false << kPrevious;
+        QTest::newRow("302 without a location") << url("/dead-end") << -1 << false << kPrevious;
+        QTest::newRow("five redirects") << url("/five/1") << 0 << true << body;
+        QTest::newRow("six redirects") << url("/six/1") << -1 << false << kPrevious;
+        QTest::newRow("redirect to ftp") << url("/to-ftp") << -1 << false << kPrevious;
+        QTest::newRow("redirect to file") << url("/to-file") << -1 << false << kPrevious;
+        QTest::newRow("ftp URL") << "ftp://127.0.0.1:" + QString::number(m_server->port()) + "/feed" << -1
+                                 << false << kPrevious;
+        QTest::newRow("file URL") << "file:///etc/hostname" << -1 << false << kPrevious;
+        QTest::newRow("empty URL") << "" << -1 << false << kPrevious;
+        QTest::newRow("malformed URL") << "http://[::1" << -1 << false << kPrevious;
+        QTest::newRow("connection refused") << "http://127.0.0.1:1/feed" << -1 << false << kPrevious;
+        QTest::newRow("stall before the headers") << url("/stall-headers") << -1 << false << kPrevious;
+        QTest::newRow("stall in the body") << url("/stall-body") << -1 << false << kPrevious;
+        QTest::newRow("slow but steady") << url("/slow-drip") << 0 << true << QByteArray(60, 'd');
+        QTest::newRow("reset in the body") << url("/reset-body") << -1 << false << kPrevious;
+        QTest::newRow("reset in a body without length") << url("/reset-unframed") << -1 << false << kPrevious;
+        QTest::newRow("past the cap, with length") << url("/too-large") << -1 << false << kPrevious;
+        QTest::newRow("past the cap, chunked") << url("/too-large-chunked") << -1 << false << kPrevious;
+        QTest::newRow("past the cap, without length")
+            << url("/too-large-unframed") << -1 << false << kPrevious;
+        QTest::newRow("exactly at the cap") << url("/at-cap") << 0 << true << QByteArray(int(kTestCap), 'y');
+        QTest::newRow("gzip") << url("/gzip") << 0 << true << body;
+        QTest::newRow("corrupt gzip") << url("/gzip-corrupt") << -1 << false << kPrevious;
+        QTest::newRow("gzip inflating past the cap") << url("/gzip-bomb") << -1 << false << kPrevious;
+    }
+
+    void reportsEachTransferOutcome() {
+        QFETCH(QString, url);
+        QFETCH(int, result);
+        QFETCH(bool, fetched);
+        QFETCH(QByteArray, cache);
+
+        writeFile(q(cachePath("feed.xml")), kPrevious);
+        CurlTransfer transfer(testLimits());
+        test::RecordingStatusLine status;
+        std::string feedCachePath = kEarlierPath;
+        QElapsedTimer timer;
+        timer.start();
+
+        QCOMPARE(download(transfer, status, url.toStdString(), "feed.xml", feedCachePath), result);
+
+        // Well inside the total time limit: a stall ends by the stall rule, not by the clock running out.
+        QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed()) + " ms"));
+
+        QStringList expected{announce(url)};
+        if (fetched)
+            expected << progress(url);
+        expected << (result == 0 ? success() : failure());
+        QCOMPARE(toList(status.captions), expected);
+        QCOMPARE(readFile(q(cachePath("feed.xml"))), cache);
+        QCOMPARE(q(feedCachePath), q(fetched ? cachePath("feed.xml") : kEarlierPath));
+        QCOMPARE(logEntries(), QStringList{"feed.xml"});
+    }
+
+    void failsPastTheTotalTime() {
+        TransferLimits limits = testLimits();
+        limits.totalTimeout = 400ms;
+        CurlTransfer transfer(limits);
+        QElapsedTimer timer;
+        timer.start();
+        const FetchResponse response = transfer.fetch(m_server->url("/long-drip"));
+        QCOMPARE(response.status, FetchResponse::Status::Failed);
+        QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
+    }
+
+    void identifiesItselfAndAcceptsCompression() {
+        CurlTransfer transfer(testLimits());
+        const std::string target = "/feed?who=" + std::to_string(QDateTime::currentMSecsSinceEpoch());
+        QCOMPARE(transfer.fetch(m_server->url(target)).status, FetchResponse::Status::Ok);
+        for (const test::RecordedRequest& request : m_server->requests()) {
+            if (request.target != target)
+                continue;
+            QVERIFY(q(request.header("User-Agent")).startsWith("Vantrel/"));
+            QVERIFY(q(request.header("Accept-Encoding")).contains("gzip"));
+            return;
+        }
+        QFAIL("the request never reached the server");
+    }
+
+    // --- The steps of a download ----------------------------------------------------------------------
+
+    void clearsTheRequestOverrideBeforeTheFetch() {
+        ScriptedTransfer transfer;
+        test::RecordingStatusLine status;
+        std::string feedCachePath;
+        QCOMPARE(download(transfer, status, "http://example.test/rss", "feed.xml", feedCachePath), 0);
+        QCOMPARE(toList(transfer.calls), (QStringList{"override 0", "fetch http://example.test/rss"}));
+    }
+
+    void readsTheClockAfreshForEachText() {
+        ScriptedTransfer transfer;
+        test::RecordingStatusLine status;
+        std::string feedCachePath;
+        const SteppingClock clock;
+        QCOMPARE(download(transfer, status, "http://example.test/rss", "feed.xml", feedCachePath, &clock), 0);
+        QCOMPARE(toList(status.captions),
+                 (QStringList{announce("http://example.test/rss", "10:00:01"),
+                              progress("http://example.test/rss", "10:00:02"), success("10:00:03")}));
+    }
+
+    void anErrorRaisedByTheTransferEndsInTheFailureText() {
+        ScriptedTransfer transfer;
+        transfer.throws = true;
+        test::RecordingStatusLine status;
+        std::string feedCachePath = kEarlierPath;
+        QCOMPARE(download(transfer, status, "http://example.test/rss", "feed.xml", feedCachePath), -1);
+        QCOMPARE(toList(status.captions), (QStringList{announce("http://example.test/rss"), failure()}));
+        QCOMPARE(q(feedCachePath), q(kEarlierPath));
+    }
+
+    void anAbortedFetchLeavesLabelAndFilesAlone() {
+        writeFile(q(cachePath("feed.xml")), kPrevious);
+        ScriptedTransfer transfer;
+        transfer.response = FetchResponse{FetchResponse::Status::Aborted, {}, "closing"};
+        test::RecordingStatusLine status;
+        std::string feedCachePath = kEarlierPath;
+        QCOMPARE(download(transfer, status, "http://example.test/rss", "feed.xml", feedCachePath), -1);
+        QCOMPARE(toList(status.captions), QStringList{announce("http://example.test/rss")});
+        QCOMPARE(q(feedCachePath), q(kEarlierPath));
+        QCOMPARE(readFile(q(cachePath("feed.xml"))), kPrevious);
+    }
+
+    void cachePathHasNoDoubledSeparatorAfterAFolderEndingInOne() {
+        ScriptedTransfer transfer;
+        test::RecordingStatusLine status;
+        std::string feedCachePath;
+        const std::string appDir = m_appDir + kPathSeparator;
+        const DownloadSite site{appDir, m_clock};
+        QCOMPARE(DownloadFeed(transfer, status, "http://example.test/rss", "feed.xml", site, feedCachePath),
+                 0);
+        const std::string sep(1, kPathSeparator);
+        QCOMPARE(q(feedCachePath), q(m_appDir + sep + "data" + sep + "log" + sep + "feed.xml"));
+    }
+
+    // --- The cache file -------------------------------------------------------------------------------
+
+    void aShorterSecondDownloadReplacesTheWholeFile() {
+        m_server->setRoute("/long", ScriptedResponse::ok(std::string(10000, 'L')));
+        m_server->setRoute("/short", ScriptedResponse::ok("<rss/>"));
+        CurlTransfer transfer(testLimits());
+        test::RecordingStatusLine status;
+        std::string first;
+        std::string second;
+        QCOMPARE(download(transfer, status, m_server->url("/long"), "feed.xml", first), 0);
+        QCOMPARE(download(transfer, status, m_server->url("/short"), "feed.xml", second), 0);
+        QCOMPARE(q(second), q(first));
+        QCOMPARE(readFile(q(cachePath("feed.xml"))), QByteArray("<rss/>"));
+        QCOMPARE(logEntries(), QStringList{"feed.xml"});
+    }
+
+    void replacesAPlantedLinkWithoutWritingThroughIt_data() {
+        QTest::addColumn<bool>("targetExists");
+        QTest::newRow("link to a file") << true;
+        QTest::newRow("dangling link") << false;
+    }
+
+    void replacesAPlantedLinkWithoutWritingThroughIt() {
+        QFETCH(bool, targetExists);
+        const QString outside = m_dir->filePath("outside.txt");
+        if (targetExists)
+            writeFile(outside, "keep me");
+        QVERIFY(QFile::link(outside, q(cachePath("feed.xml"))));
+        ScriptedTransfer transfer;
+        test::RecordingStatusLine status;
+        std::string feedCachePath;
+
+        QCOMPARE(download(transfer, status, "http://example.test/rss", "feed.xml", feedCachePath), 0);
+
+        const QFileInfo cache(q(cachePath("feed.xml")));
+        QVERIFY(!cache.isSymLink());
+        QCOMPARE(readFile(cache.filePath()), QByteArray("<rss/>"));
+        QCOMPARE(QFileInfo::exists(outside), targetExists);
+        if (targetExists)
+            QCOMPARE(readFile(outside), QByteArray("keep me"));
+    }
+
+    void failsWithoutTheCacheFolderAndCreatesNone() {
+        QVERIFY(QDir(logFolder()).removeRecursively());
+        const QStringList before = snapshot(m_dir->path());
+        ScriptedTransfer transfer;
+        test::RecordingStatusLine status;
+        std::string feedCachePath = kEarlierPath;
+
+        QCOMPARE(download(transfer, status, "http://example.test/rss", "feed.xml", feedCachePath), -1);
+
+        QCOMPARE(toList(status.captions), (QStringList{announce("http://example.test/rss"),
+                                                       progress("http://example.test/rss"), failure()}));
+        QCOMPARE(q(feedCachePath), q(cachePath("feed.xml")));
+        QCOMPARE(snapshot(m_dir->path()), before);
+    }
+
+    void failsWhenTheCachePathIsAFolder() {
+        QVERIFY(QDir().mkpath(q(cachePath("feed.xml"))));
+        ScriptedTransfer transfer;
+        test::RecordingStatusLine status;
+        std::string feedCachePath;
+
+        QCOMPARE(download(transfer, status, "http://example.test/rss", "feed.xml", feedCachePath), -1);
+
+        QCOMPARE(status.captions.back(), failure().toStdString());
+        QVERIFY(QFileInfo(q(cachePath("feed.xml"))).isDir());
+        QCOMPARE(logEntries(), QStringList{"feed.xml"});
+    }
+
+    void refusesUnsafeCacheNames_data() {
+        QTest::addColumn<QString>("fileName");
+        QTest::newRow("climbs one folder") << "../escape.xml";
+        QTest::newRow("climbs to the base") << "../../escape.xml";
+        QTest::newRow("slash") << "a/b.xml";
+        QTest::newRow("backslash") << "a\\b.xml";
+        QTest::newRow("dot") << ".";
+        QTest::newRow("dot dot") << "..";
+        QTest::newRow("dot stem") << "..xml";
+        QTest::newRow("dot dot stem") << "...xml";
+        QTest::newRow("empty") << "";
+        QTest::newRow("colon") << "news:today.xml";
+        QTest::newRow("asterisk") << "a*.xml";
+        QTest::newRow("question mark") << "why?.xml";
+        QTest::newRow("double quote") << "\"q\".xml";
+        QTest::newRow("less than") << "a<b.xml";
+        QTest::newRow("greater than") << "a>b.xml";
+        QTest::newRow("bar") << "a|b.xml";
+        QTest::newRow("tab") << "a\tb.xml";
+        QTest::newRow("newline") << "a\nb.xml";
+        QTest::newRow("delete") << "a\x7f.xml";
+    }
+
+    void refusesUnsafeCacheNames() {
+        QFETCH(QString, fileName);
+        const QStringList before = snapshot(m_dir->path());
+        ScriptedTransfer transfer;
+        test::RecordingStatusLine status;
+        std::string feedCachePath = kEarlierPath;
+
+        QCOMPARE(download(transfer, status, "http://example.test/rss", fileName.toStdString(), feedCachePath),
+                 -1);
+
+        QCOMPARE(toList(transfer.calls).size(), 2);
+        QCOMPARE(toList(status.captions), (QStringList{announce("http://example.test/rss"),
+                                                       progress("http://example.test/rss"), failure()}));
+        QCOMPARE(q(feedCachePath), q(cachePath(fileName.toStdString())));
+        QCOMPARE(snapshot(m_dir->path()), before);
+    }
+
+    void acceptsOrdinaryNames_data() {
+        QTest::addColumn<QString>("fileName");
+        QTest::newRow("plain") << "news.xml";
+        QTest::newRow("Japanese") << "日本語ニュース.xml";
+        QTest::newRow("blanks") << " my feed .xml";
+        QTest::newRow("inner dots") << "a..b.xml";
+        QTest::newRow("leading dots") << "..hidden.xml";
+        QTest::newRow("empty stem") << ".xml";
+    }
+
+    void acceptsOrdinaryNames() {
+        QFETCH(QString, fileName);
+        ScriptedTransfer transfer;
+        test::RecordingStatusLine status;
+        std::string feedCachePath;
+        QCOMPARE(download(transfer, status, "http://example.test/rss", fileName.toStdString(), feedCachePath),
+                 0);
+        QCOMPARE(readFile(q(feedCachePath)), QByteArray("<rss/>"));
+        QCOMPARE(logEntries(), QStringList{fileName});
+    }
+
+    // --- Waiting, nesting and aborting ----------------------------------------------------------------
+
+    void abortEndsAFetchUnderWayPromptly_data() {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("waiting for the headers") << "/stall-headers";
+        QTest::newRow("stalled in the body") << "/stall-body";
+        QTest::newRow("slow drip") << "/long-drip";
+    }
+
+    void abortEndsAFetchUnderWayPromptly() {
+        QFETCH(QString, path);
+        TransferLimits limits = testLimits();
+        limits.stallTime = 10s;  // only the abort may end it
+        CurlTransfer transfer(limits);
+        QElapsedTimer sinceAbort;
+        std::thread closer([&] {
+            std::this_thread::sleep_for(150ms);
+            sinceAbort.start();
+            transfer.abort();
+        });
+        const FetchResponse response = transfer.fetch(m_server->url(path.toStdString()));
+        const qint64 elapsed = sinceAbort.elapsed();
+        closer.join();
+        QCOMPARE(response.status, FetchResponse::Status::Aborted);
+        QVERIFY2(elapsed < 500, qPrintable(QString::number(elapsed) + " ms"));
+    }
+
+    void closingDuringTheWaitEndsTheDownloadSilently() {
+        writeFile(q(cachePath("feed.xml")), kPrevious);
+        PollingWaiter waiter;
+        TransferLimits limits = testLimits();
+        limits.stallTime = 10s;
+        CurlTransfer transfer(limits, &waiter);
+        QElapsedTimer sinceAbort;
+        waiter.onFirstWait = [&] {
+            std::this_thread::sleep_for(150ms);
+            sinceAbort.start();
+            transfer.abort();
+        };
+        test::RecordingStatusLine status;
+        std::string feedCachePath = kEarlierPath;
+        const std::string url = m_server->url("/stall-headers");
+
+        QCOMPARE(download(transfer, status, url, "feed.xml", feedCachePath), -1);
+
+        QVERIFY2(sinceAbort.elapsed() < 500, qPrintable(QString::number(sinceAbort.elapsed()) + " ms"));
+        QCOMPARE(toList(status.captions), QStringList{announce(q(url))});
+        QCOMPARE(q(feedCachePath), q(kEarlierPath));
+        QCOMPARE(readFile(q(cachePath("feed.xml"))), kPrevious);
+        QCOMPARE(logEntries(), QStringList{"feed.xml"});
+
+        // Once aborted, nothing more goes out.
+        const std::size_t requests = m_server->requestCount("/feed");
+        QElapsedTimer later;
+        later.start();
+        QCOMPARE(transfer.fetch(m_server->url("/feed")).status, FetchResponse::Status::Aborted);
+        QVERIFY(later.elapsed() < 100);
+        QCOMPARE(m_server->requestCount("/feed"), requests);
+    }
+
+    void aFetchStartedInsideTheWaitRunsOnItsOwn() {
+        ScriptedResponse slow = ScriptedResponse::ok("<rss>outer</rss>");
+        slow.delayBeforeHeaders = 300ms;
+        m_server->setRoute("/slow-outer", slow);
+        m_server->setRoute("/inner", ScriptedResponse::ok("<rss>inner</rss>"));
+
+        PollingWaiter waiter;
+        TransferLimits limits = testLimits();
+        limits.stallTime = 2s;  // the outer response is slow on purpose
+        CurlTransfer transfer(limits, &waiter);
+        test::RecordingStatusLine status;
+        const std::string outerUrl = m_server->url("/slow-outer");
+        const std::string innerUrl = m_server->url("/inner");
+        std::string feedCachePath;
+        int innerResult = 1;
+        std::string innerPath;
+        waiter.onFirstWait = [&] {
+            innerResult = download(transfer, status, innerUrl, "inner.xml", innerPath);
+        };
+
+        QCOMPARE(download(transfer, status, outerUrl, "outer.xml", feedCachePath), 0);
+
+        QCOMPARE(innerResult, 0);
+        QCOMPARE(toList(status.captions),
+                 (QStringList{announce(q(outerUrl)), announce(q(innerUrl)), progress(q(innerUrl)), success(),
+                              progress(q(outerUrl)), success()}));
+        QCOMPARE(readFile(q(cachePath("outer.xml"))), QByteArray("<rss>outer</rss>"));
+        QCOMPARE(readFile(q(cachePath("inner.xml"))), QByteArray("<rss>inner</rss>"));
+        QCOMPARE(q(feedCachePath), q(cachePath("outer.xml")));
+        QCOMPARE(waiter.wakes.load(), 2);
+    }
+};
+
+QTEST_GUILESS_MAIN(DownloadTest)
+#include "tst_download.moc"
