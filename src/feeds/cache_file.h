@@ -1,6 +1,5 @@
 #pragma once
 
-#include <string>
 #include <string_view>
 
 namespace vantrel {
@@ -9,10 +8,5 @@ namespace vantrel {
 // (the name before ".xml") of "." or "..", a separator, a control character or any of : * ? " < > |.
 // The same names are refused on every platform.
 bool IsSafeCacheFileName(std::string_view fileName);
-
-// Replaces the file at path with exactly bytes. They are written to a new file beside it, flushed to disk and
-// renamed over it, so path holds either its old content or the new content whole; a symbolic link at path is
-// replaced, never followed. Nothing is left behind on failure, and the folder is never created.
-bool ReplaceFileContents(const std::string& path, std::string_view bytes, std::string* error = nullptr);
 
 }  // namespace vantrel

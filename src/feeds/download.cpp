@@ -6,6 +6,7 @@
 #include "board/data_paths.h"
 #include "feeds/cache_file.h"
 #include "feeds/status_line.h"
+#include "platform/atomic_file.h"
 #include "platform/clock.h"
 #include "platform/transfer.h"
 

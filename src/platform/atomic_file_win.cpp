@@ -1,0 +1,85 @@
+#include "platform/atomic_file.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+
+namespace vantrel {
+namespace {
+
+std::wstring widen(const std::string& utf8)
+{
+    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), length);
+    return wide;
+}
+
+bool fail(std::string* error, const char* what)
+{
+    if (error)
+        *error = std::string(what) + ": error " + std::to_string(GetLastError());
+    return false;
+}
+
+class Handle {
+public:
+    explicit Handle(HANDLE handle) : m_handle(handle) {}
+    ~Handle() { close(); }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    HANDLE get() const { return m_handle; }
+    bool close()
+    {
+        const HANDLE handle = m_handle;
+        m_handle = INVALID_HANDLE_VALUE;
+        return handle == INVALID_HANDLE_VALUE || CloseHandle(handle) != 0;
+    }
+
+private:
+    HANDLE m_handle;
+};
+
+}  // namespace
+
+bool ReplaceFileContents(const std::string& path, std::string_view bytes, std::string* error)
+{
+    const std::size_t slash = path.find_last_of("\\/");
+    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    thread_local std::mt19937_64 generator{std::random_device{}()};
+
+    std::wstring temporaryPath;
+    HANDLE created = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; created == INVALID_HANDLE_VALUE && attempt < 16; ++attempt) {
+        temporaryPath = widen(folder + ".vantrel-" + std::to_string(generator() & 0xFFFFFFFFFFFF) + ".tmp");
+        created = CreateFileW(temporaryPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+        if (created == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS)
+            return fail(error, "cannot create a file beside the cache file");
+    }
+    if (created == INVALID_HANDLE_VALUE)
+        return fail(error, "no free temporary name");
+    Handle file(created);
+
+    bool written = true;
+    while (written && !bytes.empty()) {
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
+        DWORD done = 0;
+        written = WriteFile(file.get(), bytes.data(), chunk, &done, nullptr) != 0;
+        bytes.remove_prefix(done);
+    }
+    const bool flushed = written && FlushFileBuffers(file.get()) != 0;
+    const bool closed = file.close();
+    // Replacing the target itself, not a link it might be.
+    if (!flushed || !closed ||
+        !MoveFileExW(temporaryPath.c_str(), widen(path).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        const bool result = fail(error, "cannot replace the cache file");
+        DeleteFileW(temporaryPath.c_str());
+        return result;
+    }
+    return true;
+}
+
+}  // namespace vantrel
