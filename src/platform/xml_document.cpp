@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <limits>
@@ -42,6 +43,11 @@ constexpr std::uint32_t kChunkSize = 1u << kChunkBits;
 // Work allowed to user-declared entities per document: nodes visited plus bytes produced. Past it they
 // expand to nothing, so a billion-laughs or quadratic blow-up stays small.
 constexpr std::size_t kExpansionBudget = 8u << 20;
+
+// Feeds use a few dozen names, a handful of attributes and namespaces per element.
+constexpr int kMaxDistinctNames = 100000;
+constexpr int kMaxAttributeSlots = 5 * 256;  // five slots per attribute
+constexpr int kMaxNamespaceSlots = 2 * 256;  // two slots per declaration in scope
 
 constexpr std::streamoff kMaxTextReserve = 64 << 20;
 
@@ -94,14 +100,27 @@ private:
     void* m_context;
 };
 
+// libxml2 2.9 takes quadratic time over many distinct names and over elements with very many attributes or
+// namespace declarations; such documents are refused while they are read.
+bool beyondParserLimits(const xmlParserCtxt& context)
+{
+    return xmlDictSize(context.dict) > kMaxDistinctNames || context.maxatts > kMaxAttributeSlots ||
+           context.nsMax > kMaxNamespaceSlots;
+}
+
 struct FileReader {
     std::ifstream stream;
+    xmlParserCtxtPtr context = nullptr;
     bool failed = false;
 };
 
 int readFile(void* context, char* buffer, int length)
 {
     auto* reader = static_cast<FileReader*>(context);
+    if (reader->context && beyondParserLimits(*reader->context)) {
+        reader->failed = true;
+        return -1;
+    }
     reader->stream.read(buffer, length);
     if (reader->stream.bad()) {
         reader->failed = true;
@@ -411,7 +430,9 @@ bool XmlDocument::load(const std::string& path)
     auto data = std::make_unique<XmlDocumentData>();
     try {
         FileReader reader;
-        reader.stream.open(path, std::ios::binary | std::ios::ate);
+        // The path is UTF-8 on every platform, also where the narrow file API is not.
+        const std::u8string utf8Path(reinterpret_cast<const char8_t*>(path.data()), path.size());
+        reader.stream.open(std::filesystem::path(utf8Path), std::ios::binary | std::ios::ate);
         if (!reader.stream)
             return false;
         const std::streamoff size = reader.stream.tellg();
@@ -429,6 +450,7 @@ bool XmlDocument::load(const std::string& path)
             xmlCreateIOParserCtxt(nullptr, nullptr, readFile, nullptr, &reader, XML_CHAR_ENCODING_NONE));
         if (!context)
             return false;
+        reader.context = context.get();
         // libxml2 lets a declared encoding override the byte-order mark; the mark is the stronger evidence.
         xmlCtxtUseOptions(context.get(),
                           hasByteOrderMark(start) ? kParseOptions | XML_PARSE_IGNORE_ENC : kParseOptions);

@@ -74,7 +74,7 @@ private:
     ScriptedEventPump m_events;
     std::string m_label;
 
-    std::string write(const QByteArray& bytes, const QString& name = QStringLiteral("feed.xml"))
+    std::string write(const QByteArray& bytes, const QString& name = QStringLiteral("ニュース速報.xml"))
     {
         QFile file(m_dir.filePath(name));
         if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
@@ -241,6 +241,19 @@ private slots:
         QTest::newRow("undeclared entity") << "" << channel(item("&nbsp;"));
         QTest::newRow("billion laughs") << "" << entityBomb(false);
         QTest::newRow("billion laughs in an attribute") << "" << entityBomb(true);
+        QByteArray names, attributes, namespaces;
+        for (int number = 0; number < 1000000; ++number) {
+            const QByteArray hex = QByteArray::number(number, 16);
+            names += "<n" + hex + "/>";
+            attributes += " a" + hex + "=''";
+            namespaces += " xmlns:p" + hex + "='u'";
+        }
+        QTest::newRow("a million distinct names") << ""
+                                                  << "<rss>" + names + "</rss>";
+        QTest::newRow("a million attributes on one element") << ""
+                                                             << "<rss" + attributes + "/>";
+        QTest::newRow("a million namespace declarations") << ""
+                                                          << "<rss" + namespaces + "/>";
         QTest::newRow("100000 nested elements")
             << "" << QByteArray("<a>").repeated(100000) + QByteArray("</a>").repeated(100000);
     }

@@ -1,0 +1,351 @@
+// Benchmarks of the real window on the offscreen platform: the tick with Qt, the repaint it causes, the
+// regions it repaints, and a refresh from a loopback server up to the first headline.
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QEvent>
+#include <QEventLoop>
+#include <QLabel>
+#include <QPaintEvent>
+#include <QRegion>
+#include <QTimer>
+
+#include "app/form1.h"
+#include "app/tick_source.h"
+#include "bench_data.h"
+#include "bench_support.h"
+#include "figures.h"
+#include "loopback_server.h"
+#include "platform/curl_transfer.h"
+#include "platform/event_loop_waiter.h"
+#include "probe.h"
+
+namespace vantrel::bench {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr std::size_t kClickFeedBytes = 1024 * 1024;
+constexpr int kClickFeedItems = 2'000;
+const std::string kFeedName = "Bench feed";
+
+double minimum(const std::vector<double>& values)
+{
+    return *std::min_element(values.begin(), values.end());
+}
+
+double maximum(const std::vector<double>& values)
+{
+    return values.empty() ? 0 : *std::max_element(values.begin(), values.end());
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const std::size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+double seconds(Clock::duration duration)
+{
+    return std::chrono::duration<double>(duration).count();
+}
+
+void processEvents()
+{
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+// Paint and move events of the window and its visible controls.
+class PaintWatch : public QObject {
+public:
+    struct Seen {
+        int paints = 0;
+        int moves = 0;
+        QRegion region;
+    };
+
+    void watch(QWidget* widget)
+    {
+        widget->installEventFilter(this);
+        m_seen[widget];
+    }
+    Seen& of(QWidget* widget) { return m_seen[widget]; }
+    void clear()
+    {
+        for (auto& [widget, seen] : m_seen)
+            seen = Seen{};
+    }
+
+protected:
+    bool eventFilter(QObject* object, QEvent* event) override
+    {
+        const auto found = m_seen.find(static_cast<QWidget*>(object));
+        if (found == m_seen.end())
+            return false;
+        if (event->type() == QEvent::Paint) {
+            ++found->second.paints;
+            found->second.region += static_cast<QPaintEvent*>(event)->region();
+        } else if (event->type() == QEvent::Move) {
+            ++found->second.moves;
+        }
+        return false;
+    }
+
+private:
+    std::map<QWidget*, Seen> m_seen;
+};
+
+// The window on an application folder of its own, fetching over libcurl from a loopback server.
+struct WindowRig {
+    test::LoopbackServer server;
+    FixedClock clock;
+    SilentErrorBox errorBox;
+    EventLoopWaiter waiter;
+    CurlTransfer transfer{TransferLimits{}, &waiter};
+    std::unique_ptr<Form1> form;
+    QWidget* strip = nullptr;
+    QLabel* headline = nullptr;
+    PaintWatch paints;
+    std::string expectedHeadline = FirstRssTitle() + "[" + kFeedName + "]";
+
+    WindowRig()
+    {
+        const fs::path appDir = fs::path(DataDir()) / "window";
+        fs::create_directories(appDir / "data" / "brd");
+        fs::create_directories(appDir / "data" / "log");
+        fs::remove_all(appDir / "data" / "pic");
+        fs::create_directories(appDir / "data" / "pic");
+        fs::copy(fs::path(VANTREL_SOURCE_DIR) / "data" / "pic", appDir / "data" / "pic", fs::copy_options::recursive);
+        server.setRoute("/feed.xml", test::ScriptedResponse::ok(MakeRssFeed(kClickFeedBytes, kClickFeedItems)));
+        WriteFile((appDir / "data" / "brd" / "bench.brd").string(),
+                  "Bench,ROOT_FOLDER,bench,0\r\n" + kFeedName + "," + server.url("/feed.xml") + ",CHILD_NODE,1\r\n");
+
+        form = std::make_unique<Form1>(appDir.string(), transfer, errorBox, clock);
+        form->onClosing = [this] { transfer.abort(); };
+        form->Form_Load();
+        form->show();
+        strip = form->findChild<QWidget*>(QStringLiteral("pic1"));
+        headline = form->findChild<QLabel*>(QStringLiteral("lbNews"));
+        for (QWidget* widget : {static_cast<QWidget*>(form.get()), strip, static_cast<QWidget*>(headline),
+                                form->findChild<QWidget*>(QStringLiteral("picRefresh")),
+                                form->findChild<QWidget*>(QStringLiteral("picNextNews"))})
+            paints.watch(widget);
+        for (int pass = 0; pass < 20; ++pass)
+            processEvents();
+    }
+
+    std::string caption() const { return headline->text().toStdString(); }
+};
+
+WindowRig* g_rig = nullptr;
+
+// Refresh from the menu until the first headline stands on the label: fetch, cache file, extraction.
+void BM_ClickToHeadline(benchmark::State& state)
+{
+    WindowRig& rig = *g_rig;
+    // The headline keeps scrolling while the fetch waits, as it does for the user.
+    rig.form->tim1().start();
+    for (auto _ : state) {
+        state.PauseTiming();
+        rig.form->setCaption("waiting");
+        processEvents();
+        state.ResumeTiming();
+        rig.form->mnuPopupRefresh_Click();
+        state.PauseTiming();
+        if (rig.caption() != rig.expectedHeadline)
+            state.SkipWithError(("headline reads " + rig.caption()).c_str());
+        state.ResumeTiming();
+    }
+    rig.form->tim1().stop();
+    state.counters["rows"] = rig.form->lvw1().Count();
+}
+BENCHMARK(BM_ClickToHeadline)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1)
+    ->Repetitions(15)
+    ->ComputeStatistics("min", minimum)
+    ->ReportAggregatesOnly();
+
+// The tick alone: the repaint of the previous step is done before the clock starts.
+void BM_FormTick(benchmark::State& state)
+{
+    WindowRig& rig = *g_rig;
+    std::vector<double> samples;
+    for (auto _ : state) {
+        processEvents();
+        const Clock::time_point start = Clock::now();
+        rig.form->tim1_Timer();
+        const Clock::duration took = Clock::now() - start;
+        state.SetIterationTime(seconds(took));
+        samples.push_back(seconds(took) * 1e6);
+    }
+    state.counters["single_median_us"] = median(samples);
+}
+BENCHMARK(BM_FormTick)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseManualTime()
+    ->Iterations(3000)
+    ->Repetitions(10)
+    ->ComputeStatistics("min", minimum)
+    ->ReportAggregatesOnly();
+
+// The repaint one tick causes, as the next pass of the event loop does it.
+void BM_FormTickPaint(benchmark::State& state)
+{
+    WindowRig& rig = *g_rig;
+    for (auto _ : state) {
+        rig.form->tim1_Timer();
+        const Clock::time_point start = Clock::now();
+        processEvents();
+        state.SetIterationTime(seconds(Clock::now() - start));
+    }
+}
+BENCHMARK(BM_FormTickPaint)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseManualTime()
+    ->Iterations(3000)
+    ->Repetitions(10)
+    ->ComputeStatistics("min", minimum)
+    ->ReportAggregatesOnly();
+
+// Allocations and opens of single ticks (re-entries apart) and of the repaint after each, and which
+// widgets repaint which regions.
+void inspectTicks(WindowRig& rig)
+{
+    std::vector<double> plainAllocations, plainOpens, reentryAllocations, paintAllocations, paintOpens;
+    int outsideHeadline = 0;
+    int stripPaints = 0;
+    double stripLargest = 0;
+    const auto area = [](const QRect& rect) { return static_cast<double>(rect.width()) * rect.height(); };
+    const auto regionArea = [](const QRegion& region) {
+        double total = 0;
+        for (const QRect& rect : region)
+            total += static_cast<double>(rect.width()) * rect.height();
+        return total;
+    };
+    processEvents();
+    rig.paints.clear();
+    QWidget* window = rig.form.get();
+    QWidget* refresh = rig.form->findChild<QWidget*>(QStringLiteral("picRefresh"));
+    QWidget* next = rig.form->findChild<QWidget*>(QStringLiteral("picNextNews"));
+    int windowPaints = 0, buttonPaints = 0, headlinePaints = 0;
+    constexpr int kTicks = 3000;
+    for (int tick = 0; tick < kTicks; ++tick) {
+        const std::int16_t newsIndex = rig.form->state().NewsIndex;
+        const QRect before = rig.headline->geometry();
+        ProbeCounts counts;
+        {
+            const Probe probe;
+            rig.form->tim1_Timer();
+            counts = probe.counts();
+        }
+        const QRect after = rig.headline->geometry();
+        if (rig.form->state().NewsIndex != newsIndex) {
+            reentryAllocations.push_back(static_cast<double>(counts.allocations));
+        } else {
+            plainAllocations.push_back(static_cast<double>(counts.allocations));
+            plainOpens.push_back(static_cast<double>(counts.opens));
+        }
+
+        rig.paints.clear();
+        {
+            const Probe probe;
+            processEvents();
+            paintAllocations.push_back(static_cast<double>(probe.counts().allocations));
+            paintOpens.push_back(static_cast<double>(probe.counts().opens));
+        }
+        windowPaints += rig.paints.of(window).paints;
+        buttonPaints += rig.paints.of(refresh).paints + rig.paints.of(next).paints;
+        headlinePaints += rig.paints.of(rig.headline).paints;
+        const PaintWatch::Seen& strip = rig.paints.of(rig.strip);
+        if (strip.paints > 0) {
+            stripPaints += strip.paints;
+            stripLargest = std::max(stripLargest, regionArea(strip.region));
+            const QRegion covered = QRegion(before) | QRegion(after);
+            if (!(strip.region - covered).isEmpty())
+                ++outsideHeadline;
+        }
+    }
+    SetFigure("form_tick.ticks", kTicks);
+    SetFigure("form_tick.plain_allocations_max", maximum(plainAllocations));
+    SetFigure("form_tick.plain_allocations_median", median(plainAllocations));
+    SetFigure("form_tick.plain_opens_max", maximum(plainOpens));
+    SetFigure("form_tick.reentry_ticks", static_cast<double>(reentryAllocations.size()));
+    SetFigure("form_tick.reentry_allocations_median", reentryAllocations.empty() ? 0 : median(reentryAllocations));
+    SetFigure("form_paint.allocations_median", median(paintAllocations));
+    SetFigure("form_paint.opens_max", maximum(paintOpens));
+    SetFigure("paint.window_paints", windowPaints);
+    SetFigure("paint.button_paints", buttonPaints);
+    SetFigure("paint.headline_paints", headlinePaints);
+    SetFigure("paint.strip_paints", stripPaints);
+    SetFigure("paint.strip_outside_headline", outsideHeadline);
+    SetFigure("paint.strip_largest_area", stripLargest);
+    SetFigure("paint.strip_area", area(rig.strip->rect()));
+    SetFigure("paint.headline_area", area(rig.headline->rect()));
+}
+
+// The program as it runs: timers, ticks and repaints from the event loop, counted per headline step.
+void inspectRunning(WindowRig& rig, int milliseconds)
+{
+    processEvents();
+    rig.paints.clear();
+    rig.form->tim1().start();
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    ProbeCounts counts;
+    {
+        const Probe probe;
+        loop.exec();
+        counts = probe.counts();
+    }
+    rig.form->tim1().stop();
+    const int steps = rig.paints.of(rig.headline).moves;
+    SetFigure("running.steps", steps);
+    SetFigure("running.allocations_per_step", steps ? static_cast<double>(counts.allocations) / steps : 0);
+    SetFigure("running.opens", static_cast<double>(counts.opens));
+    SetFigure("running.window_paints", rig.paints.of(rig.form.get()).paints);
+}
+
+}  // namespace
+}  // namespace vantrel::bench
+
+int main(int argc, char** argv)
+{
+    using namespace vantrel::bench;
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (!ProbeWorks()) {
+        std::cerr << "the allocation probe is not in effect\n";
+        return 1;
+    }
+    QApplication app(argc, argv);
+    WindowRig rig;
+    g_rig = &rig;
+    // One refresh first, so the ticks below rotate a real list.
+    rig.form->mnuPopupRefresh_Click();
+    if (rig.caption() != rig.expectedHeadline) {
+        std::cerr << "the refresh did not show the first headline: " << rig.caption() << '\n';
+        return 1;
+    }
+    rig.form->tim1().stop();
+    inspectTicks(rig);
+    inspectRunning(rig, 3000);
+    rig.form->tim1().stop();
+    const int result = RunBenchmarks(argc, argv);
+    g_rig = nullptr;
+    return result;
+}
