@@ -11,6 +11,7 @@ namespace vantrel {
 namespace {
 
 const QString kFollowerName = QStringLiteral("vantrel-pointer-follower");
+const QString kGuardName = QStringLiteral("vantrel-system-move-guard");
 
 // Moves the window with the pointer until the left button is released, for window systems that refuse
 // a system move (no window manager, some compositors).
@@ -56,6 +57,27 @@ private:
     QPoint m_offset;
 };
 
+// One system move per press. On X11 the move goes on after startSystemMove() returns, and Qt keeps sending
+// moves with the button down meanwhile; a second request would outlive the release.
+class SystemMoveGuard : public QObject {
+public:
+    explicit SystemMoveGuard(QWidget& window) : QObject(&window)
+    {
+        setObjectName(kGuardName);
+        window.windowHandle()->installEventFilter(this);
+    }
+
+    bool requested = false;
+
+protected:
+    bool eventFilter(QObject* /*watched*/, QEvent* event) override
+    {
+        if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonRelease)
+            requested = false;
+        return false;
+    }
+};
+
 }  // namespace
 
 void BeginWindowDrag(QWidget& window, std::int16_t button)
@@ -65,7 +87,15 @@ void BeginWindowDrag(QWidget& window, std::int16_t button)
     if (window.findChild<QObject*>(kFollowerName, Qt::FindDirectChildrenOnly))
         return;
     QWindow* handle = window.windowHandle();
-    if (handle && handle->startSystemMove())
+    if (!handle)
+        return;
+    auto* guard = static_cast<SystemMoveGuard*>(window.findChild<QObject*>(kGuardName, Qt::FindDirectChildrenOnly));
+    if (!guard)
+        guard = new SystemMoveGuard(window);
+    if (guard->requested)
+        return;
+    guard->requested = true;
+    if (handle->startSystemMove())
         return;
     new PointerFollower(window, QCursor::pos() - window.frameGeometry().topLeft());
 }

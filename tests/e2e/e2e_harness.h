@@ -1,0 +1,193 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include <QByteArray>
+#include <QImage>
+#include <QPoint>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QRect>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+// Drives the real executable on a virtual X display: the display (and optionally a window manager), a
+// folder of its own for the program, and the pointer, keyboard and screen as the X tools see them.
+// Every wait is bounded; everything started is stopped by the destructors.
+namespace vantrel::e2e {
+
+using namespace std::chrono_literals;
+using Milliseconds = std::chrono::milliseconds;
+
+// Where the window's parts sit, in pixels from its top-left corner.
+namespace layout {
+inline constexpr QSize kWindowSize{570, 30};
+inline constexpr QRect kStrip{2, 3, 425, 23};
+inline constexpr QPoint kRefreshButton{511, 15};
+inline constexpr QPoint kNextFeedButton{546, 15};
+// Between the strip and the refresh button; no control covers it.
+inline constexpr QPoint kSurface{450, 15};
+}  // namespace layout
+
+struct ToolResult {
+    bool finished = false;  // ended on its own within the time allowed
+    int exitCode = -1;
+    QByteArray output;
+    QByteArray errors;
+    bool ok() const { return finished && exitCode == 0; }
+};
+
+// The programs the harness needs that are not on PATH (empty when all are there).
+QStringList missingTools(bool withWindowManager);
+
+// Polls until condition holds or timeout passes; true when it held.
+bool waitUntil(const std::function<bool()>& condition, Milliseconds timeout, Milliseconds interval = 50ms);
+
+// An Xvfb server on a free display number, optionally with openbox on it.
+class VirtualDisplay {
+public:
+    struct Options {
+        QSize size{1024, 300};
+        bool windowManager = false;
+    };
+
+    explicit VirtualDisplay(Options options);
+    ~VirtualDisplay();
+    VirtualDisplay(const VirtualDisplay&) = delete;
+    VirtualDisplay& operator=(const VirtualDisplay&) = delete;
+
+    bool isReady() const { return m_ready; }
+    QString errorString() const { return m_error; }
+    QString name() const { return QStringLiteral(":%1").arg(m_number); }
+    bool hasWindowManager() const { return m_windowManager != nullptr; }
+
+    // What a client of this display runs with: DISPLAY, and runtime and cache folders of its own.
+    QProcessEnvironment clientEnvironment() const;
+    ToolResult run(const QString& program, const QStringList& arguments, Milliseconds timeout = 5s) const;
+
+    // Root-window coordinates.
+    QImage grab(const QRect& area) const;
+    QPoint pointer() const;
+    bool movePointer(const QPoint& to) const;
+    bool movePointerBy(const QPoint& delta) const;
+    bool press(Qt::MouseButton button) const;
+    bool release(Qt::MouseButton button) const;
+    // Key names as xdotool spells them, separated by blanks: "ctrl+x", "Down Down Return".
+    bool keys(const QString& names) const;
+
+private:
+    bool startServer(const QSize& size);
+    bool startWindowManager();
+
+    int m_number = -1;
+    bool m_ready = false;
+    QString m_error;
+    QTemporaryDir m_home;
+    std::unique_ptr<QProcess> m_server;
+    std::unique_ptr<QProcess> m_windowManager;
+};
+
+// A temporary application folder: a copy of the built executable (or of the one named in the environment
+// variable VANTREL_E2E_EXECUTABLE) beside data/brd, data/log and data/pic/std.
+class AppFolder {
+public:
+    AppFolder();
+
+    bool isReady() const { return m_ready; }
+    QString errorString() const { return m_error; }
+    QString path() const { return m_dir.path(); }
+    QString executable() const;
+
+    bool writeBoard(const QByteArray& content, const QString& fileName = QStringLiteral("e2e.brd"));
+    // The cache file of the feed whose node text is feedText.
+    QString cacheFile(const QString& feedText) const;
+    QStringList cacheFiles() const;
+
+private:
+    QTemporaryDir m_dir;
+    bool m_ready = false;
+    QString m_error;
+};
+
+// The program running in an AppFolder on a VirtualDisplay, and its main window.
+class TickerApp {
+public:
+    TickerApp(const VirtualDisplay& display, const AppFolder& folder);
+    ~TickerApp();
+    TickerApp(const TickerApp&) = delete;
+    TickerApp& operator=(const TickerApp&) = delete;
+
+    // Starts the program and waits until its window is shown.
+    bool start(Milliseconds timeout = 10s);
+    QString errorString() const { return m_error; }
+    bool isRunning() const;
+    qint64 processId() const;
+    QString windowId() const { return m_window; }
+
+    // In root coordinates; null when the window cannot be asked.
+    QRect geometry() const;
+    QRect geometryOf(const QString& windowId) const;
+    // The atoms of _NET_WM_STATE, such as "_NET_WM_STATE_ABOVE".
+    QStringList netWmState() const;
+    // Every mapped window of the process: the main window and any open popup.
+    QStringList visibleWindows() const;
+    // Gives the window the keyboard focus (through the window manager when there is one).
+    bool activate() const;
+
+    // Window coordinates; the window's current place is asked each time.
+    bool moveTo(const QPoint& windowPoint) const;
+    bool moveBy(const QPoint& delta) const;
+    bool press(Qt::MouseButton button = Qt::LeftButton) const;
+    bool release(Qt::MouseButton button = Qt::LeftButton) const;
+    bool click(const QPoint& windowPoint, Qt::MouseButton button = Qt::LeftButton) const;
+    bool keys(const QString& names) const;
+    QImage grab(const QRect& windowArea) const;
+    QImage grabStrip() const { return grab(layout::kStrip); }
+
+    bool waitForExit(Milliseconds timeout);
+    int exitCode() const;
+    QProcess::ExitStatus exitStatus() const;
+    // What the program wrote on stdout and stderr, for failure messages.
+    QByteArray output() const;
+
+private:
+    void stop();
+
+    const VirtualDisplay& m_display;
+    const AppFolder& m_folder;
+    QTemporaryDir m_scratch;
+    std::unique_ptr<QProcess> m_process;
+    QString m_window;
+    QString m_error;
+};
+
+// What a screenshot of the strip shows: fractions of its columns.
+struct StripCoverage {
+    double anyWhite = 0;  // with at least one white pixel
+    double solid = 0;     // with a tall white run: a solid band passes there
+    double thin = 0;      // with one to three white pixels: a thin line passes there
+};
+StripCoverage measureStrip(const QImage& strip);
+
+// Headlines that a screenshot of the strip tells apart without reading text. Both are far wider than the
+// strip, so once shown they cover all of it for seconds; no status text comes near that.
+QString solidBandTitle();
+QString thinLineTitle();
+bool showsSolidBand(const StripCoverage& coverage);
+bool showsThinLine(const StripCoverage& coverage);
+QString describe(const StripCoverage& coverage);
+
+// Screenshots the strip until shows() holds or timeout passes; last gets the final measure.
+bool waitForStrip(const TickerApp& app, bool (*shows)(const StripCoverage&), Milliseconds timeout,
+                  StripCoverage* last = nullptr);
+
+// An RSS 2.0 document with one item per (title, link).
+QByteArray rssDocument(const std::vector<std::pair<QString, QString>>& items);
+
+}  // namespace vantrel::e2e

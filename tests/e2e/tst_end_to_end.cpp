@@ -1,0 +1,194 @@
+#include <algorithm>
+#include <memory>
+
+#include <QFile>
+#include <QTest>
+
+#include "e2e_harness.h"
+#include "loopback_server.h"
+
+using namespace vantrel::e2e;
+using vantrel::test::LoopbackServer;
+using vantrel::test::ScriptedResponse;
+
+namespace {
+
+const QString kAlpha = QStringLiteral("Alpha");
+// A node text that is not ASCII becomes a cache file name that is not ASCII either.
+const QString kBeta = QStringLiteral("ニュース速報");
+// A refresh puts its first title on the label at once, where the label stands; the clicks come while that
+// is inside the strip, so the title covers it at once. Only long after would the scroll bring it in anyway.
+constexpr Milliseconds kShownAtOnce = 5s;
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Bytes a parser would not write back the same way: CR LF line ends and trailing bytes after the document.
+QByteArray servedBytes(const QByteArray& document)
+{
+    QByteArray bytes = document;
+    bytes.replace("\n", "\r\n");
+    return bytes + "<!-- served as is -->\r\n  \t";
+}
+
+}  // namespace
+
+class TestEndToEnd : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cleanup();
+
+    void windowOpensAtTheTopLeftWithTheStripSize();
+    void readyTextScrollsButNeverFillsTheStrip();
+    void refreshCachesTheServedBytesAndShowsTheFirstTitle_data();
+    void refreshCachesTheServedBytesAndShowsTheFirstTitle();
+    void nextFeedSkipsTheFolderAndFetchesTheFollowingFeed();
+
+private:
+    QString failure(const QString& what, const StripCoverage& coverage = {}) const;
+
+    std::unique_ptr<VirtualDisplay> m_display;
+    std::unique_ptr<LoopbackServer> m_server;
+    std::unique_ptr<AppFolder> m_folder;
+    std::unique_ptr<TickerApp> m_app;
+    QByteArray m_alphaBytes;
+    QByteArray m_betaBytes;
+};
+
+void TestEndToEnd::initTestCase()
+{
+    const QStringList missing = missingTools(false);
+    if (!missing.isEmpty())
+        QSKIP(qPrintable(QStringLiteral("needs %1 (tools/install-deps --tests)").arg(missing.join(", "))));
+    m_display = std::make_unique<VirtualDisplay>(VirtualDisplay::Options{});
+    QVERIFY2(m_display->isReady(), qPrintable(m_display->errorString()));
+    m_alphaBytes = servedBytes(
+        rssDocument({{solidBandTitle(), QStringLiteral("http://127.0.0.1/alpha/1")},
+                     {QStringLiteral("Second alpha headline"), QStringLiteral("http://127.0.0.1/alpha/2")}}));
+    m_betaBytes =
+        servedBytes(rssDocument({{thinLineTitle(), QStringLiteral("http://127.0.0.1/beta/1")},
+                                 {QStringLiteral("二番目の見出し"), QStringLiteral("http://127.0.0.1/beta/2")}}));
+}
+
+void TestEndToEnd::cleanupTestCase()
+{
+    m_display.reset();
+}
+
+void TestEndToEnd::init()
+{
+    m_server = std::make_unique<LoopbackServer>();
+    m_server->setRoute("/alpha.xml", ScriptedResponse::ok(m_alphaBytes.toStdString()));
+    m_server->setRoute("/beta.xml", ScriptedResponse::ok(m_betaBytes.toStdString()));
+    m_folder = std::make_unique<AppFolder>();
+    QVERIFY2(m_folder->isReady(), qPrintable(m_folder->errorString()));
+    auto feed = [&](const QString& text, const char* path) {
+        return text.toUtf8() + "," + QByteArray::fromStdString(m_server->url(path)) + ",CHILD_NODE,1\n";
+    };
+    const QByteArray board = "E2E,ROOT_FOLDER,e2e,0\n" + feed(kAlpha, "/alpha.xml") + "Sub,ADD_NEW_FOLDER,sub,0\n" +
+                             feed(kBeta, "/beta.xml");
+    QVERIFY(m_folder->writeBoard(board));
+    m_app = std::make_unique<TickerApp>(*m_display, *m_folder);
+    QVERIFY2(m_app->start(), qPrintable(m_app->errorString()));
+}
+
+void TestEndToEnd::cleanup()
+{
+    m_app.reset();
+    m_folder.reset();
+    m_server.reset();
+}
+
+QString TestEndToEnd::failure(const QString& what, const StripCoverage& coverage) const
+{
+    return QStringLiteral("%1 (%2; cache files: %3; program output: %4)")
+        .arg(what, describe(coverage), m_folder->cacheFiles().join(", "), QString::fromLocal8Bit(m_app->output()));
+}
+
+void TestEndToEnd::windowOpensAtTheTopLeftWithTheStripSize()
+{
+    QCOMPARE(m_app->geometry(), QRect(QPoint(0, 0), layout::kWindowSize));
+}
+
+void TestEndToEnd::readyTextScrollsButNeverFillsTheStrip()
+{
+    double mostWhite = 0;
+    for (int shot = 0; shot < 10; ++shot) {
+        const StripCoverage coverage = measureStrip(m_app->grabStrip());
+        QVERIFY2(coverage.anyWhite < 0.6 && coverage.solid < 0.1, qPrintable(failure("strip filled", coverage)));
+        mostWhite = std::max(mostWhite, coverage.anyWhite);
+        QTest::qWait(150);
+    }
+    // Otherwise the screenshots would not see the headline at all, and the band checks would prove nothing.
+    QVERIFY2(mostWhite > 0.05, qPrintable(failure("no headline seen")));
+    QVERIFY(m_server->requests().empty());
+    QCOMPARE(m_folder->cacheFiles(), QStringList());
+}
+
+void TestEndToEnd::refreshCachesTheServedBytesAndShowsTheFirstTitle_data()
+{
+    QTest::addColumn<QString>("trigger");
+    QTest::newRow("refresh button") << "button";
+    QTest::newRow("Ctrl+R") << "shortcut";
+    QTest::newRow("menu refresh item") << "menu";
+}
+
+void TestEndToEnd::refreshCachesTheServedBytesAndShowsTheFirstTitle()
+{
+    QFETCH(QString, trigger);
+    if (trigger == "button") {
+        QVERIFY(m_app->click(layout::kRefreshButton));
+    } else if (trigger == "shortcut") {
+        QVERIFY(m_app->activate());
+        QVERIFY(m_app->keys("ctrl+r"));
+    } else {
+        QVERIFY(m_app->click(layout::kSurface, Qt::RightButton));
+        QVERIFY2(waitUntil([&] { return m_app->visibleWindows().size() == 2; }, 3s), qPrintable(failure("no menu")));
+        QVERIFY(m_app->keys("Down Return"));
+    }
+
+    const QString cache = m_folder->cacheFile(kAlpha);
+    QVERIFY2(waitUntil([&] { return readFile(cache) == m_alphaBytes; }, 10s), qPrintable(failure("no cache file")));
+    QCOMPARE(m_folder->cacheFiles(), QStringList{kAlpha + ".xml"});
+    QCOMPARE(m_server->requestCount("/alpha.xml"), std::size_t{1});
+    QCOMPARE(m_server->requestCount("/beta.xml"), std::size_t{0});
+    StripCoverage coverage;
+    QVERIFY2(waitForStrip(*m_app, showsSolidBand, kShownAtOnce, &coverage),
+             qPrintable(failure("first title not shown", coverage)));
+}
+
+void TestEndToEnd::nextFeedSkipsTheFolderAndFetchesTheFollowingFeed()
+{
+    StripCoverage coverage;
+    QVERIFY(m_app->click(layout::kRefreshButton));
+    QVERIFY2(waitForStrip(*m_app, showsSolidBand, kShownAtOnce, &coverage),
+             qPrintable(failure("alpha not shown", coverage)));
+
+    QVERIFY(m_app->click(layout::kNextFeedButton));
+    const QString cache = m_folder->cacheFile(kBeta);
+    QVERIFY2(waitUntil([&] { return readFile(cache) == m_betaBytes; }, 10s), qPrintable(failure("no beta cache")));
+    QCOMPARE(m_server->requestCount("/beta.xml"), std::size_t{1});
+    QCOMPARE(m_server->requestCount("/alpha.xml"), std::size_t{1});
+    QVERIFY2(waitForStrip(*m_app, showsThinLine, kShownAtOnce, &coverage),
+             qPrintable(failure("beta not shown", coverage)));
+    QCOMPARE(readFile(m_folder->cacheFile(kAlpha)), m_alphaBytes);
+
+    // Past the last feed: wraps, skips the root folder and fetches the first feed again.
+    QVERIFY(m_app->click(layout::kNextFeedButton));
+    QVERIFY2(waitUntil([&] { return m_server->requestCount("/alpha.xml") == 2; }, 10s),
+             qPrintable(failure("no second alpha fetch")));
+    QVERIFY2(waitForStrip(*m_app, showsSolidBand, kShownAtOnce, &coverage),
+             qPrintable(failure("alpha not back", coverage)));
+    QCOMPARE(m_server->requestCount("/beta.xml"), std::size_t{1});
+    QCOMPARE(m_folder->cacheFiles().size(), 2);
+}
+
+QTEST_GUILESS_MAIN(TestEndToEnd)
+#include "tst_end_to_end.moc"

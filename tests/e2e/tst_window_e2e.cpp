@@ -1,0 +1,272 @@
+#include <cstdlib>
+#include <memory>
+
+#include <QElapsedTimer>
+#include <QTest>
+
+#include "e2e_harness.h"
+#include "loopback_server.h"
+
+using namespace vantrel::e2e;
+using vantrel::test::LoopbackServer;
+using vantrel::test::ScriptedResponse;
+
+namespace {
+
+const QString kAbove = QStringLiteral("_NET_WM_STATE_ABOVE");
+// Right of the ready text at start, which scrolls leftwards from x = 8.
+const QPoint kEmptyStrip(300, 15);
+const QPoint kOnHeadline(200, 15);
+const QPoint kDistance(120, 60);
+
+bool near(const QPoint& actual, const QPoint& expected)
+{
+    return std::abs(actual.x() - expected.x()) <= 1 && std::abs(actual.y() - expected.y()) <= 1;
+}
+
+QString text(const QPoint& point)
+{
+    return QStringLiteral("(%1,%2)").arg(point.x()).arg(point.y());
+}
+
+}  // namespace
+
+class TestWindowE2e : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cleanup();
+
+    void windowStartsAtTheTopLeftAndNotAbove();
+    void leftDragMovesTheWindowByTheSameDistance_data();
+    void leftDragMovesTheWindowByTheSameDistance();
+    void windowStaysPutOnceTheDragEnds();
+    void leftDragOnTheHeadlineLeavesTheWindow();
+    void rightReleaseOpensTheMenuOnlyOverTheSurface_data();
+    void rightReleaseOpensTheMenuOnlyOverTheSurface();
+    void alwaysOnTopItemTogglesTheAboveState();
+    void exitEndsTheProgramWithStatusZero_data();
+    void exitEndsTheProgramWithStatusZero();
+
+private:
+    // Left button down at `at`, a first small motion (the system move starts there), then `by`, then release.
+    bool drag(const QPoint& at, const QPoint& by);
+    bool isBlank(const QPoint& stripPoint) const;
+    bool openMenu();
+    QString failure(const QString& what) const;
+
+    std::unique_ptr<VirtualDisplay> m_display;
+    std::unique_ptr<LoopbackServer> m_server;
+    std::unique_ptr<AppFolder> m_folder;
+    std::unique_ptr<TickerApp> m_app;
+};
+
+void TestWindowE2e::initTestCase()
+{
+    const QStringList missing = missingTools(true);
+    if (!missing.isEmpty())
+        QSKIP(qPrintable(QStringLiteral("needs %1 (tools/install-deps --tests)").arg(missing.join(", "))));
+    m_display = std::make_unique<VirtualDisplay>(VirtualDisplay::Options{.windowManager = true});
+    QVERIFY2(m_display->isReady(), qPrintable(m_display->errorString()));
+}
+
+void TestWindowE2e::cleanupTestCase()
+{
+    m_display.reset();
+}
+
+void TestWindowE2e::init()
+{
+    m_server = std::make_unique<LoopbackServer>();
+    m_server->setRoute(
+        "/feed.xml",
+        ScriptedResponse::ok(rssDocument({{solidBandTitle(), QStringLiteral("http://127.0.0.1/1")}}).toStdString()));
+    m_folder = std::make_unique<AppFolder>();
+    QVERIFY2(m_folder->isReady(), qPrintable(m_folder->errorString()));
+    QVERIFY(m_folder->writeBoard("Window,ROOT_FOLDER,w,0\nFeed," +
+                                 QByteArray::fromStdString(m_server->url("/feed.xml")) + ",CHILD_NODE,1\n"));
+    m_app = std::make_unique<TickerApp>(*m_display, *m_folder);
+    QVERIFY2(m_app->start(), qPrintable(m_app->errorString()));
+}
+
+void TestWindowE2e::cleanup()
+{
+    // Leaves no button held for the next test, whatever this one left behind.
+    m_display->release(Qt::LeftButton);
+    m_app.reset();
+    m_folder.reset();
+    m_server.reset();
+}
+
+bool TestWindowE2e::drag(const QPoint& at, const QPoint& by)
+{
+    if (!m_app->moveTo(at) || !m_app->press())
+        return false;
+    QTest::qWait(100);
+    if (!m_app->moveBy(QPoint(2, 1)))
+        return false;
+    // The window manager takes the pointer for the move only after the program has asked for it.
+    QTest::qWait(400);
+    if (!m_app->moveBy(by))
+        return false;
+    QTest::qWait(300);
+    return m_app->release();
+}
+
+bool TestWindowE2e::isBlank(const QPoint& windowPoint) const
+{
+    const QImage around = m_app->grab(QRect(windowPoint.x() - 10, layout::kStrip.y(), 21, layout::kStrip.height()));
+    return !around.isNull() && measureStrip(around).anyWhite == 0;
+}
+
+bool TestWindowE2e::openMenu()
+{
+    return m_app->click(layout::kSurface, Qt::RightButton) &&
+           waitUntil([&] { return m_app->visibleWindows().size() == 2; }, 3s);
+}
+
+QString TestWindowE2e::failure(const QString& what) const
+{
+    return QStringLiteral("%1 (window at %2, state %3; program output: %4)")
+        .arg(what, text(m_app->geometry().topLeft()), m_app->netWmState().join(" "),
+             QString::fromLocal8Bit(m_app->output()));
+}
+
+void TestWindowE2e::windowStartsAtTheTopLeftAndNotAbove()
+{
+    QCOMPARE(m_app->geometry(), QRect(QPoint(0, 0), layout::kWindowSize));
+    QVERIFY(!m_app->netWmState().contains(kAbove));
+}
+
+void TestWindowE2e::leftDragMovesTheWindowByTheSameDistance_data()
+{
+    QTest::addColumn<QPoint>("at");
+    QTest::newRow("window surface") << layout::kSurface;
+    QTest::newRow("empty part of the strip") << kEmptyStrip;
+}
+
+void TestWindowE2e::leftDragMovesTheWindowByTheSameDistance()
+{
+    QFETCH(QPoint, at);
+    const QPoint start = m_app->geometry().topLeft();
+    QVERIFY2(isBlank(at), "the headline is under the pointer");
+    QVERIFY(drag(at, kDistance));
+    QVERIFY2(waitUntil([&] { return near(m_app->geometry().topLeft(), start + kDistance); }, 2s),
+             qPrintable(failure("expected at " + text(start + kDistance))));
+    QCOMPARE(m_app->geometry().size(), layout::kWindowSize);
+}
+
+void TestWindowE2e::windowStaysPutOnceTheDragEnds()
+{
+    QVERIFY(drag(layout::kSurface, kDistance));
+    QVERIFY2(waitUntil([&] { return near(m_app->geometry().topLeft(), kDistance); }, 2s),
+             qPrintable(failure("no move")));
+    QTest::qWait(300);
+    const QPoint dropped = m_app->geometry().topLeft();
+
+    // No button is held now: the pointer goes its way alone.
+    QVERIFY(m_app->moveBy(QPoint(40, 20)));
+    QTest::qWait(300);
+    QVERIFY(m_app->moveBy(QPoint(-60, 10)));
+    QTest::qWait(500);
+    QVERIFY2(m_app->geometry().topLeft() == dropped, qPrintable(failure("expected at " + text(dropped))));
+}
+
+void TestWindowE2e::leftDragOnTheHeadlineLeavesTheWindow()
+{
+    StripCoverage coverage;
+    QVERIFY(m_app->click(layout::kRefreshButton));
+    QVERIFY2(waitForStrip(*m_app, showsSolidBand, 10s, &coverage), qPrintable(failure(describe(coverage))));
+    const QImage under = m_app->grab(QRect(kOnHeadline, QSize(1, 1)));
+    QVERIFY2(!under.isNull() && qRed(under.pixel(0, 0)) >= 200, "the headline has moved away from the pointer");
+
+    QVERIFY(drag(kOnHeadline, kDistance));
+    QTest::qWait(500);
+    QVERIFY2(m_app->geometry().topLeft() == QPoint(0, 0), qPrintable(failure("the headline dragged the window")));
+}
+
+void TestWindowE2e::rightReleaseOpensTheMenuOnlyOverTheSurface_data()
+{
+    QTest::addColumn<QPoint>("at");
+    QTest::addColumn<bool>("opens");
+    QTest::newRow("window surface") << layout::kSurface << true;
+    QTest::newRow("strip") << kEmptyStrip << false;
+}
+
+void TestWindowE2e::rightReleaseOpensTheMenuOnlyOverTheSurface()
+{
+    QFETCH(QPoint, at);
+    QFETCH(bool, opens);
+    QVERIFY(m_app->click(at, Qt::RightButton));
+    if (!opens) {
+        QTest::qWait(800);
+        QCOMPARE(m_app->visibleWindows(), QStringList{m_app->windowId()});
+        return;
+    }
+    QVERIFY2(waitUntil([&] { return m_app->visibleWindows().size() == 2; }, 3s), qPrintable(failure("no menu")));
+    QStringList windows = m_app->visibleWindows();
+    windows.removeAll(m_app->windowId());
+    QCOMPARE(windows.size(), 1);
+    // At the pointer: the menu's top-left corner is where the button was released.
+    const QPoint menuAt = m_app->geometryOf(windows.first()).topLeft();
+    QVERIFY2(near(menuAt, m_app->geometry().topLeft() + at), qPrintable(failure("menu at " + text(menuAt))));
+
+    QVERIFY(m_app->keys("Escape"));
+    QVERIFY2(waitUntil([&] { return m_app->visibleWindows().size() == 1; }, 3s), qPrintable(failure("menu stays")));
+}
+
+void TestWindowE2e::alwaysOnTopItemTogglesTheAboveState()
+{
+    const QRect before = m_app->geometry();
+    QVERIFY2(openMenu(), qPrintable(failure("no menu")));
+    QVERIFY(m_app->keys("Down Down Return"));
+    QVERIFY2(waitUntil([&] { return m_app->netWmState().contains(kAbove); }, 3s), qPrintable(failure("not above")));
+    QCOMPARE(m_app->geometry(), before);
+    QVERIFY(m_app->visibleWindows().contains(m_app->windowId()));
+
+    QVERIFY2(openMenu(), qPrintable(failure("no menu the second time")));
+    QVERIFY(m_app->keys("Down Down Return"));
+    QVERIFY2(waitUntil([&] { return !m_app->netWmState().contains(kAbove); }, 3s), qPrintable(failure("still above")));
+    QCOMPARE(m_app->geometry(), before);
+    QVERIFY(m_app->visibleWindows().contains(m_app->windowId()));
+}
+
+void TestWindowE2e::exitEndsTheProgramWithStatusZero_data()
+{
+    QTest::addColumn<QString>("way");
+    QTest::newRow("Ctrl+X") << "shortcut";
+    QTest::newRow("menu exit item") << "menu";
+    QTest::newRow("Ctrl+X while a fetch hangs") << "stalled";
+}
+
+void TestWindowE2e::exitEndsTheProgramWithStatusZero()
+{
+    QFETCH(QString, way);
+    if (way == "stalled") {
+        ScriptedResponse stall = ScriptedResponse::ok("<rss/>");
+        stall.delayBeforeHeaders = std::chrono::hours(1);
+        m_server->setRoute("/feed.xml", stall);
+        QVERIFY(m_app->click(layout::kRefreshButton));
+        QVERIFY2(waitUntil([&] { return m_server->requestCount("/feed.xml") == 1; }, 5s), "no fetch under way");
+    }
+    QElapsedTimer clock;
+    if (way == "menu") {
+        QVERIFY2(openMenu(), qPrintable(failure("no menu")));
+        clock.start();
+        QVERIFY(m_app->keys("Up Return"));
+    } else {
+        QVERIFY(m_app->activate());
+        clock.start();
+        QVERIFY(m_app->keys("ctrl+x"));
+    }
+    QVERIFY2(m_app->waitForExit(2s), qPrintable(failure("still running")));
+    QVERIFY2(clock.elapsed() < 2000, qPrintable(QStringLiteral("took %1 ms").arg(clock.elapsed())));
+    QCOMPARE(m_app->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(m_app->exitCode(), 0);
+}
+
+QTEST_GUILESS_MAIN(TestWindowE2e)
+#include "tst_window_e2e.moc"
