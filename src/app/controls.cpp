@@ -151,7 +151,20 @@ AutoSizeLabel::AutoSizeLabel(const QString& text, QWidget* parent) : QLabel(pare
 void AutoSizeLabel::setCaption(const QString& text)
 {
     setText(text);
-    resize(fontMetrics().horizontalAdvance(text), height());
+    // Measuring shapes the caption, and Japanese text loads a whole fallback font: a hidden label waits.
+    if (isVisible())
+        resize(fontMetrics().horizontalAdvance(text), height());
+    else
+        m_fitPending = true;
+}
+
+void AutoSizeLabel::showEvent(QShowEvent* event)
+{
+    if (m_fitPending) {
+        m_fitPending = false;
+        resize(fontMetrics().horizontalAdvance(text()), height());
+    }
+    QLabel::showEvent(event);
 }
 
 }  // namespace vantrel

@@ -76,6 +76,12 @@ class AutoSizeLabel : public QLabel {
 public:
     AutoSizeLabel(const QString& text, QWidget* parent);
     void setCaption(const QString& text);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    bool m_fitPending = false;
 };
 
 }  // namespace vantrel

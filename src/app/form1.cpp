@@ -14,6 +14,7 @@
 #include "app/twips.h"
 #include "board/data_paths.h"
 #include "board/startup.h"
+#include "platform/atomic_file.h"
 #include "platform/window_ops.h"
 #include "ticker/coordinate_gate.h"
 #include "ticker/feed_rotation.h"
@@ -175,6 +176,8 @@ void Form1::Form_Load()
 {
     setGeometry(twipsRect(0, 0, 8550, 450));
     LoadFirstBoard(m_appDir, m_tree, m_errorBox, m_state.FeedIndex);
+    // A process killed while writing a cache file leaves its temporary file behind.
+    RemoveStaleTemporaryFiles(DataFolderPath(m_appDir, DataFolder::Cache));
 }
 
 std::vector<QString> Form1::imageKeys() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <string_view>
 
@@ -9,5 +10,14 @@ namespace vantrel {
 // renamed over it, so path holds either its old content or the new content whole; a symbolic link at path is
 // replaced, never followed. Nothing is left behind on failure, and the folder is never created.
 bool ReplaceFileContents(const std::string& path, std::string_view bytes, std::string* error = nullptr);
+
+// The temporary files ReplaceFileContents writes are named kTemporaryPrefix + tag + kTemporarySuffix.
+inline constexpr std::string_view kTemporaryPrefix = ".vantrel-";
+inline constexpr std::string_view kTemporarySuffix = ".tmp";
+
+// Removes temporary files that a killed process left in folder, once they are older than minimumAge (a younger
+// one may belong to another copy of the program still writing). Errors are ignored.
+void RemoveStaleTemporaryFiles(const std::string& folder,
+                               std::chrono::seconds minimumAge = std::chrono::minutes(10));
 
 }  // namespace vantrel

@@ -89,7 +89,7 @@ bool ReplaceFileContents(const std::string& path, std::string_view bytes, std::s
     int fd = -1;
     std::string temporaryPath;
     for (int attempt = 0; fd < 0 && attempt < 16; ++attempt) {
-        temporaryPath = folder + ".vantrel-" + randomTag() + ".tmp";
+        temporaryPath = folder + std::string(kTemporaryPrefix) + randomTag() + std::string(kTemporarySuffix);
         fd = ::open(temporaryPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST)
             return fail(error, "cannot create a file beside the cache file");

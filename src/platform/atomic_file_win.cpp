@@ -53,7 +53,8 @@ bool ReplaceFileContents(const std::string& path, std::string_view bytes, std::s
     std::wstring temporaryPath;
     HANDLE created = INVALID_HANDLE_VALUE;
     for (int attempt = 0; created == INVALID_HANDLE_VALUE && attempt < 16; ++attempt) {
-        temporaryPath = widen(folder + ".vantrel-" + std::to_string(generator() & 0xFFFFFFFFFFFF) + ".tmp");
+        temporaryPath = widen(folder + std::string(kTemporaryPrefix) + std::to_string(generator() & 0xFFFFFFFFFFFF) +
+                              std::string(kTemporarySuffix));
         created = CreateFileW(temporaryPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
                               nullptr);
         if (created == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS)

@@ -61,6 +61,7 @@ private slots:
     void timerTicksEveryTwentyMillisecondsFromCreation();
     void imageListHoldsEveryKeyANodeCanUse();
     void loadPlacesTheWindowAndReadsTheFirstBoard();
+    void loadRemovesStaleTemporaryFilesOnly();
     void headlineKeepsMovingWhileAFetchWaits();
     void exitWhileAFetchWaitsStopsTheRefresh();
 };
@@ -222,6 +223,28 @@ void TestForm1::loadPlacesTheWindowAndReadsTheFirstBoard()
     QCOMPARE(rig.form->tvw1().Count(), std::int16_t{2});
     QCOMPARE(rig.form->state().FeedIndex, std::int16_t{1});
     QVERIFY(rig.errorBox.shown.empty());
+}
+
+void TestForm1::loadRemovesStaleTemporaryFilesOnly()
+{
+    FormRig rig;
+    const QString log = rig.dir.path() + "/data/log/";
+    auto write = [&](const QString& name, int ageSeconds) {
+        QFile file(log + name);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("partial");
+        file.flush();
+        file.setFileTime(QDateTime::currentDateTime().addSecs(-ageSeconds), QFileDevice::FileModificationTime);
+    };
+    write(".vantrel-0123abcd.tmp", 3600);
+    write(".vantrel-4567ef01.tmp", 5);
+    write("Old feed.xml", 3600);
+
+    rig.form->Form_Load();
+
+    QVERIFY(!QFile::exists(log + ".vantrel-0123abcd.tmp"));
+    QVERIFY(QFile::exists(log + ".vantrel-4567ef01.tmp"));
+    QVERIFY(QFile::exists(log + "Old feed.xml"));
 }
 
 void TestForm1::headlineKeepsMovingWhileAFetchWaits()
