@@ -31,12 +31,12 @@ private:
     std::uint64_t m_state;
 };
 
-constexpr std::array<std::string_view, 24> kWords = {
-    "東京",   "経済",     "速報",   "政府",    "発表",     "市場",   "天気",   "選挙",
-    "国際",   "ニュース", "技術",   "研究",    "market",   "update", "report", "council",
-    "energy", "science",  "sports", "weather", "election", "R&D",    "<new>",  "budget"};
+constexpr std::array<std::string_view, 24> kWords = {"東京",   "経済",    "速報",     "政府",     "発表",   "市場",
+                                                     "天気",   "選挙",    "国際",     "ニュース", "技術",   "研究",
+                                                     "market", "update",  "report",   "council",  "energy", "science",
+                                                     "sports", "weather", "election", "R&D",      "<new>",  "budget"};
 
-constexpr std::array<std::string_view, 6> kAuthors = {"山田 太郎", "Jane Doe", "佐藤 花子",
+constexpr std::array<std::string_view, 6> kAuthors = {"山田 太郎", "Jane Doe",  "佐藤 花子",
                                                       "News Desk", "鈴木 一郎", "A. N. Other"};
 
 constexpr std::array<std::string_view, 7> kDays = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
@@ -159,14 +159,16 @@ std::string MakeBoard(int nodeCount, bool utf8)
     int folder = 0;
     for (int node = 0; node < nodeCount; ++node) {
         if (node % 2048 == 0) {
-            text += "ルート " + std::to_string(++root) + ",ROOT_FOLDER,root" + number(root, 3) + ",0\r\n";
+            ++root;
+            text += "ルート " + std::to_string(root) + ",ROOT_FOLDER,root" + number(root, 3) + ",0\r\n";
         } else if (node % 64 == 0) {
-            text += "\"フォルダ, " + std::to_string(++folder) + "\",ADD_NEW_FOLDER,folder" + number(folder, 4) + ",0\r\n";
+            ++folder;
+            text += "\"フォルダ, " + std::to_string(folder) + "\",ADD_NEW_FOLDER,folder" + number(folder, 4) + ",0\r\n";
         } else {
-            const std::string name = std::string(kWords[static_cast<std::size_t>(node) % 12]) + "ニュース " +
-                                     std::to_string(node);
-            text += name + ",https://feeds.example/r" + std::to_string(root) + "/f" + std::to_string(folder) +
-                    "/feed" + number(node, 5) + ".xml,CHILD_NODE," + std::to_string(node % 4) + "\r\n";
+            const std::string name =
+                std::string(kWords[static_cast<std::size_t>(node) % 12]) + "ニュース " + std::to_string(node);
+            text += name + ",https://feeds.example/r" + std::to_string(root) + "/f" + std::to_string(folder) + "/feed" +
+                    number(node, 5) + ".xml,CHILD_NODE," + std::to_string(node % 4) + "\r\n";
         }
     }
     if (utf8)

@@ -26,6 +26,7 @@
 #include "bench_data.h"
 #include "bench_support.h"
 #include "figures.h"
+#include "floor/floor_window.h"
 #include "loopback_server.h"
 #include "platform/curl_transfer.h"
 #include "platform/event_loop_waiter.h"
@@ -226,7 +227,9 @@ BENCHMARK(BM_FormTickPaint)
 // widgets repaint which regions.
 void inspectTicks(WindowRig& rig)
 {
-    std::vector<double> plainAllocations, plainOpens, reentryAllocations, paintAllocations, paintOpens;
+    std::vector<double> plainAllocations, plainOpens, counterAllocations, reentryAllocations, paintAllocations,
+        paintOpens;
+    bool reentered = false;
     int outsideHeadline = 0;
     int stripPaints = 0;
     double stripLargest = 0;
@@ -254,20 +257,25 @@ void inspectTicks(WindowRig& rig)
             counts = probe.counts();
         }
         const QRect after = rig.headline->geometry();
+        // The tick after a re-entry shows the new row number in the (hidden) counter.
         if (rig.form->state().NewsIndex != newsIndex) {
             reentryAllocations.push_back(static_cast<double>(counts.allocations));
+        } else if (reentered) {
+            counterAllocations.push_back(static_cast<double>(counts.allocations));
         } else {
             plainAllocations.push_back(static_cast<double>(counts.allocations));
             plainOpens.push_back(static_cast<double>(counts.opens));
         }
+        reentered = rig.form->state().NewsIndex != newsIndex;
 
         rig.paints.clear();
         {
             const Probe probe;
             processEvents();
-            paintAllocations.push_back(static_cast<double>(probe.counts().allocations));
-            paintOpens.push_back(static_cast<double>(probe.counts().opens));
+            counts = probe.counts();
         }
+        paintAllocations.push_back(static_cast<double>(counts.allocations));
+        paintOpens.push_back(static_cast<double>(counts.opens));
         windowPaints += rig.paints.of(window).paints;
         buttonPaints += rig.paints.of(refresh).paints + rig.paints.of(next).paints;
         headlinePaints += rig.paints.of(rig.headline).paints;
@@ -284,6 +292,7 @@ void inspectTicks(WindowRig& rig)
     SetFigure("form_tick.plain_allocations_max", maximum(plainAllocations));
     SetFigure("form_tick.plain_allocations_median", median(plainAllocations));
     SetFigure("form_tick.plain_opens_max", maximum(plainOpens));
+    SetFigure("form_tick.counter_allocations_median", counterAllocations.empty() ? 0 : median(counterAllocations));
     SetFigure("form_tick.reentry_ticks", static_cast<double>(reentryAllocations.size()));
     SetFigure("form_tick.reentry_allocations_median", reentryAllocations.empty() ? 0 : median(reentryAllocations));
     SetFigure("form_paint.allocations_median", median(paintAllocations));
@@ -320,6 +329,45 @@ void inspectRunning(WindowRig& rig, int milliseconds)
     SetFigure("running.window_paints", rig.paints.of(rig.form.get()).paints);
 }
 
+// The same counts for the floor's window, in this process: what Qt itself costs per step.
+void inspectFloor(int milliseconds)
+{
+    FloorWindow floor(QStringLiteral("Vantrel is ready..."), 100);
+    PaintWatch paints;
+    paints.watch(&floor.label());
+    floor.show();
+    for (int pass = 0; pass < 20; ++pass)
+        processEvents();
+    std::vector<double> stepAllocations, paintAllocations;
+    for (int step = 0; step < 1000; ++step) {
+        {
+            const Probe probe;
+            floor.step();
+            stepAllocations.push_back(static_cast<double>(probe.counts().allocations));
+        }
+        const Probe probe;
+        processEvents();
+        paintAllocations.push_back(static_cast<double>(probe.counts().allocations));
+    }
+    SetFigure("floor_step.allocations_median", median(stepAllocations));
+    SetFigure("floor_paint.allocations_median", median(paintAllocations));
+
+    paints.clear();
+    floor.start();
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    ProbeCounts counts;
+    {
+        const Probe probe;
+        loop.exec();
+        counts = probe.counts();
+    }
+    floor.stop();
+    const int steps = paints.of(&floor.label()).moves;
+    SetFigure("floor_running.steps", steps);
+    SetFigure("floor_running.allocations_per_step", steps ? static_cast<double>(counts.allocations) / steps : 0);
+}
+
 }  // namespace
 }  // namespace vantrel::bench
 
@@ -335,8 +383,10 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     WindowRig rig;
     g_rig = &rig;
-    // One refresh first, so the ticks below rotate a real list.
+    // One refresh first, so the ticks below rotate a real list. Being the first, it also sets up libcurl.
+    const Clock::time_point start = Clock::now();
     rig.form->mnuPopupRefresh_Click();
+    SetFigure("first_click.ms", seconds(Clock::now() - start) * 1e3);
     if (rig.caption() != rig.expectedHeadline) {
         std::cerr << "the refresh did not show the first headline: " << rig.caption() << '\n';
         return 1;
@@ -345,6 +395,7 @@ int main(int argc, char** argv)
     inspectTicks(rig);
     inspectRunning(rig, 3000);
     rig.form->tim1().stop();
+    inspectFloor(3000);
     const int result = RunBenchmarks(argc, argv);
     g_rig = nullptr;
     return result;

@@ -3,12 +3,9 @@
 //
 //   vantrel_floor [--top=PIXELS] [TEXT]
 
-#include <cmath>
-
 #include <QApplication>
-#include <QLabel>
-#include <QTimer>
-#include <QWidget>
+
+#include "floor_window.h"
 
 int main(int argc, char* argv[])
 {
@@ -21,28 +18,8 @@ int main(int argc, char* argv[])
         else
             text = argument;
     }
-
-    QWidget window(nullptr, Qt::Window | Qt::FramelessWindowHint);
-    window.setGeometry(0, top, 570, 30);
-    QPalette colours = window.palette();
-    colours.setColor(QPalette::Window, QColor(0x40, 0x40, 0x40));
-    colours.setColor(QPalette::WindowText, Qt::white);
-    window.setPalette(colours);
-
-    // The ticker's headline: the same font, height and place, moving 20 twips (4/3 pixel) a step.
-    QLabel label(text, &window);
-    QFont font(QStringLiteral("IPAPGothic"));
-    font.setPointSizeF(9.75);
-    label.setFont(font);
-    double left = 10;
-    label.setGeometry(static_cast<int>(left), 7, label.fontMetrics().horizontalAdvance(text), 13);
-
-    QTimer timer;
-    QObject::connect(&timer, &QTimer::timeout, [&] {
-        left = left + label.width() > 0 ? left - 4.0 / 3.0 : window.width();
-        label.move(static_cast<int>(std::lround(left)), 7);
-    });
-    timer.start(20);
+    vantrel::bench::FloorWindow window(text, top);
+    window.start();
     window.show();
     return QApplication::exec();
 }
