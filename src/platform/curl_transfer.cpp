@@ -215,10 +215,6 @@ CurlTransfer::CurlTransfer(TransferLimits limits, TransferWaiter* waiter)
 
 CurlTransfer::~CurlTransfer() = default;
 
-void CurlTransfer::setRequestOverride(std::int32_t value) {
-    m_requestOverride = value;
-}
-
 void CurlTransfer::abort() {
     m_aborted.store(true);
 }

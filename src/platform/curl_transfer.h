@@ -55,26 +55,20 @@ public:
     // Must not be destroyed while a fetch is under way; abort() first and let the fetches return.
     ~CurlTransfer() override;
 
-    // 0 means "no per-request override", which is all this transfer supports: the value is stored, and
-    // nothing reads it.
-    void setRequestOverride(std::int32_t value) override;
-    std::int32_t requestOverride() const { return m_requestOverride; }
+    // 0 means "no per-request override", which is all this transfer supports: every fetch uses the limits.
+    void setRequestOverride(std::int32_t /*value*/) override {}
 
     FetchResponse fetch(const std::string& url) override;
 
     // Thread-safe. Fetches under way end within about a tenth of a second with Status::Aborted, and every
     // later fetch returns Aborted at once. There is no way back: this is for the program closing.
     void abort();
-    bool isAborted() const { return m_aborted.load(); }
-
-    const TransferLimits& limits() const { return m_limits; }
 
 private:
     TransferLimits m_limits;
     TransferWaiter* m_waiter;
     BlockingWaiter m_blockingWaiter;
     std::atomic<bool> m_aborted{false};
-    std::int32_t m_requestOverride = 0;
 };
 
 }  // namespace vantrel
