@@ -24,8 +24,8 @@ const std::string kEarlierRow = "earlier";
 // The extraction folds every run of XML white space into one space and trims the ends.
 bool isOneLine(std::string_view text)
 {
-    return text.find_first_of("\r\n\t") == std::string_view::npos && !text.starts_with(' ') &&
-           !text.ends_with(' ') && text.find("  ") == std::string_view::npos;
+    return text.find_first_of("\r\n\t") == std::string_view::npos && !text.starts_with(' ') && !text.ends_with(' ') &&
+           text.find("  ") == std::string_view::npos;
 }
 
 bool holdsOnlyTheEarlierRow(const NewsList& list)
@@ -65,8 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         VANTREL_FUZZ_CHECK(!row.SubItem(NewsItem::Title).empty() && !row.SubItem(NewsItem::Link).empty());
         VANTREL_FUZZ_CHECK(row.SubItem(NewsItem::Source) == kLabel);
         VANTREL_FUZZ_CHECK(row.SubItem(NewsItem::FetchedAt) == clock.date);
-        for (const int column : {NewsItem::Title, NewsItem::Link, NewsItem::Description, NewsItem::Creator,
-                                 NewsItem::CreatedAt}) {
+        for (const int column :
+             {NewsItem::Title, NewsItem::Link, NewsItem::Description, NewsItem::Creator, NewsItem::CreatedAt}) {
             const std::string& text = row.SubItem(column);
             VANTREL_FUZZ_CHECK(isOneLine(text));
             VANTREL_FUZZ_CHECK(vantrel::IsValidUtf8(text));

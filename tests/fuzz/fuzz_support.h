@@ -7,19 +7,18 @@
 #include <filesystem>
 #include <string>
 
-#include <fcntl.h>
 #include <unistd.h>
 
-namespace vantrel::fuzz {
-
 // Stops the run with a message; libFuzzer then saves the input that broke the invariant.
-#define VANTREL_FUZZ_CHECK(condition)                                                                    \
-    do {                                                                                                 \
-        if (!(condition)) {                                                                              \
+#define VANTREL_FUZZ_CHECK(condition)                                                              \
+    do {                                                                                           \
+        if (!(condition)) {                                                                        \
             std::fprintf(stderr, "%s:%d: invariant broken: %s\n", __FILE__, __LINE__, #condition); \
-            std::abort();                                                                                \
-        }                                                                                                \
+            std::abort();                                                                          \
+        }                                                                                          \
     } while (false)
+
+namespace vantrel::fuzz {
 
 // One file per process, rewritten for each input: the code under test reads a path, and creating a fresh
 // file per input would cost more than the input itself.
