@@ -31,9 +31,9 @@ namespace {
 
 const QString kNewsFont = QStringLiteral("ＭＳ Ｐゴシック");
 
-const char* const kImageKeys[] = {"XML",  "XML2",       "FAV_CLOSE", "FAV_OPEN", "CLOSE",   "OPEN",
-                                  "IE",   "DOC",        "BACK",      "TAB_DELETE", "HOME", "FORWARD",
-                                  "TAB_ADD", "REFRESH", "STOP",      "FAV_ADD",  "FAV_ORDER"};
+const char* const kImageKeys[] = {"XML",     "XML2",    "FAV_CLOSE", "FAV_OPEN",   "CLOSE",    "OPEN",
+                                  "IE",      "DOC",     "BACK",      "TAB_DELETE", "HOME",     "FORWARD",
+                                  "TAB_ADD", "REFRESH", "STOP",      "FAV_ADD",    "FAV_ORDER"};
 
 QRect twipsRect(int left, int top, int width, int height)
 {
@@ -78,10 +78,11 @@ Form1::Form1(std::string appDir, Transfer& transfer, ErrorBox& errorBox, const C
     buildControls();
     buildMenu();
 
-    m_rotation = std::make_unique<FeedRotation>(m_tree, m_news, m_state, *this, m_transfer,
-                                                DownloadSite{m_appDir, m_clock});
+    m_rotation =
+        std::make_unique<FeedRotation>(m_tree, m_news, m_state, *this, m_transfer, DownloadSite{m_appDir, m_clock});
     m_ticker = std::make_unique<NewsTicker>(m_news, m_state, *this);
-    m_tim1 = new TickSource(kTickIntervalMs, [this] { tim1_Timer(); }, this);
+    m_tim1 = new TickSource(
+        kTickIntervalMs, [this] { tim1_Timer(); }, this);
     m_tim1->start();
 }
 

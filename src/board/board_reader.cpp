@@ -17,16 +17,19 @@ namespace {
 
 namespace fs = std::filesystem;
 
-[[noreturn]] void fail(const errors::ErrorInfo& error) {
+[[noreturn]] void fail(const errors::ErrorInfo& error)
+{
     throw ToolkitError(error.number, std::string(error.description));
 }
 
-fs::path toPath(const std::string& utf8) {
+fs::path toPath(const std::string& utf8)
+{
     return fs::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
 // The whole file; it is closed again before the text is parsed.
-std::string readBoardFile(const std::string& path) {
+std::string readBoardFile(const std::string& path)
+{
     const fs::path file = toPath(path);
     std::error_code ec;
     const fs::file_status status = fs::status(file, ec);
@@ -60,7 +63,8 @@ public:
 
     bool atEnd() const { return m_pos >= m_text.size(); }
 
-    std::string_view next() {
+    std::string_view next()
+    {
         while (m_pos < m_text.size() && m_text[m_pos] == ' ')
             ++m_pos;
         if (atEnd()) {
@@ -94,7 +98,8 @@ public:
 
 private:
     // Position of the next comma or line end, or the size of the text.
-    std::size_t fieldEnd(std::size_t from) const {
+    std::size_t fieldEnd(std::size_t from) const
+    {
         while (from < m_text.size()) {
             const char c = m_text[from];
             if (c == ',' || c == '\r' || c == '\n')
@@ -104,7 +109,8 @@ private:
         return from;
     }
 
-    void skipTerminator() {
+    void skipTerminator()
+    {
         m_commaPending = false;
         if (m_pos >= m_text.size()) {
             m_pos = m_text.size();
@@ -122,7 +128,8 @@ private:
     bool m_commaPending = false;
 };
 
-std::string_view trimSpaces(std::string_view field) {
+std::string_view trimSpaces(std::string_view field)
+{
     const std::size_t first = field.find_first_not_of(' ');
     if (first == std::string_view::npos)
         return {};
@@ -130,7 +137,8 @@ std::string_view trimSpaces(std::string_view field) {
 }
 
 // Field 4 of a feed record: the icon of its kind, or none for a number that names no kind.
-std::optional<std::string> kindImage(std::string_view field) {
+std::optional<std::string> kindImage(std::string_view field)
+{
     std::string_view number = trimSpaces(field);
     if (number.starts_with('+') && !number.substr(1).starts_with('-'))
         number.remove_prefix(1);
@@ -151,7 +159,8 @@ std::optional<std::string> kindImage(std::string_view field) {
     return std::nullopt;
 }
 
-void addRecords(FeedTree& tree, std::string_view text) {
+void addRecords(FeedTree& tree, std::string_view text)
+{
     std::string rootKey;
     std::string folderKey;
     FieldReader reader(text);
@@ -177,14 +186,15 @@ void addRecords(FeedTree& tree, std::string_view text) {
 
 }  // namespace
 
-std::int32_t LoadBoard(FeedTree& tree, const std::string& path, ErrorBox& box) {
+std::int32_t LoadBoard(FeedTree& tree, const std::string& path, ErrorBox& box)
+{
     try {
         const std::string text = DecodeAnsiText(readBoardFile(path));
         addRecords(tree, text);
         return 0;
     } catch (const ToolkitError& error) {
-        box.show("■エラー", "エラー番号：" + std::to_string(error.number()) + "\r\nエラー内容：" +
-                                std::string(error.what()));
+        box.show("■エラー",
+                 "エラー番号：" + std::to_string(error.number()) + "\r\nエラー内容：" + std::string(error.what()));
         return -1;
     }
 }

@@ -5,13 +5,15 @@
 namespace vantrel {
 namespace {
 
-[[noreturn]] void fail(const errors::ErrorInfo& error) {
+[[noreturn]] void fail(const errors::ErrorInfo& error)
+{
     throw ToolkitError(error.number, std::string(error.description));
 }
 
 }  // namespace
 
-FeedTree::FeedTree(const FeedTree& other) : m_nodes(other.m_nodes) {
+FeedTree::FeedTree(const FeedTree& other) : m_nodes(other.m_nodes)
+{
     m_positionByKey.reserve(other.m_positionByKey.size());
     for (const FeedNode& node : m_nodes) {
         if (!node.Key.empty())
@@ -19,30 +21,35 @@ FeedTree::FeedTree(const FeedTree& other) : m_nodes(other.m_nodes) {
     }
 }
 
-FeedTree& FeedTree::operator=(const FeedTree& other) {
+FeedTree& FeedTree::operator=(const FeedTree& other)
+{
     if (this != &other)
         *this = FeedTree(other);
     return *this;
 }
 
 // Swapping, unlike a plain move, is guaranteed to keep the nodes where the key views point.
-FeedTree::FeedTree(FeedTree&& other) {
+FeedTree::FeedTree(FeedTree&& other)
+{
     swap(other);
 }
 
-FeedTree& FeedTree::operator=(FeedTree&& other) {
+FeedTree& FeedTree::operator=(FeedTree&& other)
+{
     FeedTree moved(std::move(other));
     swap(moved);
     return *this;
 }
 
-void FeedTree::swap(FeedTree& other) noexcept {
+void FeedTree::swap(FeedTree& other) noexcept
+{
     m_nodes.swap(other.m_nodes);
     m_positionByKey.swap(other.m_positionByKey);
 }
 
 const FeedNode& FeedTree::Add(const std::optional<std::string>& parentKey, std::string key, std::string text,
-                              std::string image, std::optional<std::string> selectedImage) {
+                              std::string image, std::optional<std::string> selectedImage)
+{
     if (m_nodes.size() >= static_cast<std::size_t>(kMaxNodes))
         fail(errors::kTreeFull);
 
@@ -55,8 +62,8 @@ const FeedNode& FeedTree::Add(const std::optional<std::string>& parentKey, std::
     }
 
     const auto position = static_cast<std::int16_t>(m_nodes.size() + 1);
-    const FeedNode& node = m_nodes.emplace_back(FeedNode{std::move(key), std::move(text), std::move(image),
-                                                         std::move(selectedImage), parent, position});
+    const FeedNode& node = m_nodes.emplace_back(
+        FeedNode{std::move(key), std::move(text), std::move(image), std::move(selectedImage), parent, position});
     if (node.Key.empty())
         return node;
     try {
@@ -70,13 +77,15 @@ const FeedNode& FeedTree::Add(const std::optional<std::string>& parentKey, std::
     fail(errors::kKeyNotUnique);
 }
 
-const FeedNode& FeedTree::Item(int position) const {
+const FeedNode& FeedTree::Item(int position) const
+{
     if (position < 1 || position > Count())
         fail(errors::kIndexOutOfBounds);
     return m_nodes[static_cast<std::size_t>(position - 1)];
 }
 
-bool IsFolder(const FeedNode& node) {
+bool IsFolder(const FeedNode& node)
+{
     return node.Image == "OPEN" || node.Image == "CLOSE";
 }
 

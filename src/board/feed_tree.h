@@ -13,8 +13,7 @@ namespace vantrel {
 // A failure of a model operation, with the number and description the error box shows.
 class ToolkitError : public std::runtime_error {
 public:
-    ToolkitError(int number, const std::string& description)
-        : std::runtime_error(description), m_number(number) {}
+    ToolkitError(int number, const std::string& description) : std::runtime_error(description), m_number(number) {}
     int number() const { return m_number; }
 
 private:

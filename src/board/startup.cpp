@@ -12,11 +12,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-char foldAscii(char c) {
+char foldAscii(char c)
+{
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-bool hasBoardExtension(std::string_view name) {
+bool hasBoardExtension(std::string_view name)
+{
     constexpr std::string_view kExtension = ".brd";
     if (name.size() < kExtension.size())
         return false;
@@ -25,7 +27,8 @@ bool hasBoardExtension(std::string_view name) {
 }
 
 // Case-insensitive order; names that differ only in case keep a fixed order by their bytes.
-bool nameLess(const std::string& a, const std::string& b) {
+bool nameLess(const std::string& a, const std::string& b)
+{
     const auto folded = [](char a, char b) {
         return static_cast<unsigned char>(foldAscii(a)) < static_cast<unsigned char>(foldAscii(b));
     };
@@ -36,14 +39,16 @@ bool nameLess(const std::string& a, const std::string& b) {
     return a < b;
 }
 
-std::string utf8Name(const fs::path& path) {
+std::string utf8Name(const fs::path& path)
+{
     const std::u8string name = path.filename().u8string();
     return std::string(name.begin(), name.end());
 }
 
 }  // namespace
 
-std::vector<std::string> ListBoardFiles(const std::string& folder) {
+std::vector<std::string> ListBoardFiles(const std::string& folder)
+{
     std::error_code ec;
     fs::directory_iterator entries(fs::path(std::u8string(folder.begin(), folder.end())), ec);
     if (ec)
@@ -64,7 +69,8 @@ std::vector<std::string> ListBoardFiles(const std::string& folder) {
     return names;
 }
 
-void LoadFirstBoard(const std::string& appDir, FeedTree& tree, ErrorBox& box, std::int16_t& feedIndex) {
+void LoadFirstBoard(const std::string& appDir, FeedTree& tree, ErrorBox& box, std::int16_t& feedIndex)
+{
     const std::vector<std::string> boards = ListBoardFiles(DataFolderPath(appDir, DataFolder::Boards));
     if (boards.empty())
         return;

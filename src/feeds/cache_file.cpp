@@ -8,7 +8,8 @@ constexpr std::string_view kCacheSuffix = ".xml";
 
 }  // namespace
 
-bool IsSafeCacheFileName(std::string_view fileName) {
+bool IsSafeCacheFileName(std::string_view fileName)
+{
     if (fileName.empty() || fileName == "." || fileName == "..")
         return false;
     for (const char c : fileName) {

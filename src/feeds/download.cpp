@@ -13,14 +13,16 @@
 namespace vantrel {
 namespace {
 
-std::string stamped(const std::string& text, const Clock& clock) {
+std::string stamped(const std::string& text, const Clock& clock)
+{
     return text + "[" + clock.timeOfDay() + "]";
 }
 
 }  // namespace
 
-std::int32_t DownloadFeed(Transfer& transfer, StatusLine& status, const std::string& url,
-                          const std::string& fileName, const DownloadSite& site, std::string& feedCachePath) {
+std::int32_t DownloadFeed(Transfer& transfer, StatusLine& status, const std::string& url, const std::string& fileName,
+                          const DownloadSite& site, std::string& feedCachePath)
+{
     try {
         transfer.setRequestOverride(0);
         status.setCaption(stamped(url + "をダウンロードします。", site.clock));

@@ -17,7 +17,6 @@ inline constexpr std::string_view kTemporarySuffix = ".tmp";
 
 // Removes temporary files that a killed process left in folder, once they are older than minimumAge (a younger
 // one may belong to another copy of the program still writing). Errors are ignored.
-void RemoveStaleTemporaryFiles(const std::string& folder,
-                               std::chrono::seconds minimumAge = std::chrono::minutes(10));
+void RemoveStaleTemporaryFiles(const std::string& folder, std::chrono::seconds minimumAge = std::chrono::minutes(10));
 
 }  // namespace vantrel

@@ -13,7 +13,8 @@ namespace {
 class FileDescriptor {
 public:
     explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor() {
+    ~FileDescriptor()
+    {
         if (m_fd >= 0)
             ::close(m_fd);
     }
@@ -22,7 +23,8 @@ public:
 
     int get() const { return m_fd; }
     // Closes now so that a late write error (reported by close on some file systems) is not lost.
-    bool close() {
+    bool close()
+    {
         const int fd = m_fd;
         m_fd = -1;
         return ::close(fd) == 0;
@@ -36,7 +38,8 @@ private:
 class TemporaryFile {
 public:
     explicit TemporaryFile(std::string path) : m_path(std::move(path)) {}
-    ~TemporaryFile() {
+    ~TemporaryFile()
+    {
         if (!m_kept)
             ::unlink(m_path.c_str());
     }
@@ -51,13 +54,15 @@ private:
     bool m_kept = false;
 };
 
-bool fail(std::string* error, const char* what) {
+bool fail(std::string* error, const char* what)
+{
     if (error)
         *error = std::string(what) + ": " + std::strerror(errno);
     return false;
 }
 
-std::string randomTag() {
+std::string randomTag()
+{
     static constexpr char kDigits[] = "0123456789abcdef";
     thread_local std::mt19937_64 generator{std::random_device{}()};
     std::uint64_t value = generator();
@@ -67,7 +72,8 @@ std::string randomTag() {
     return tag;
 }
 
-bool writeAll(int fd, std::string_view bytes) {
+bool writeAll(int fd, std::string_view bytes)
+{
     while (!bytes.empty()) {
         const ssize_t written = ::write(fd, bytes.data(), bytes.size());
         if (written < 0) {
@@ -82,7 +88,8 @@ bool writeAll(int fd, std::string_view bytes) {
 
 }  // namespace
 
-bool ReplaceFileContents(const std::string& path, std::string_view bytes, std::string* error) {
+bool ReplaceFileContents(const std::string& path, std::string_view bytes, std::string* error)
+{
     const std::size_t slash = path.find_last_of('/');
     const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 

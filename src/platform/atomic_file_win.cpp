@@ -55,8 +55,8 @@ bool ReplaceFileContents(const std::string& path, std::string_view bytes, std::s
     for (int attempt = 0; created == INVALID_HANDLE_VALUE && attempt < 16; ++attempt) {
         temporaryPath = widen(folder + std::string(kTemporaryPrefix) + std::to_string(generator() & 0xFFFFFFFFFFFF) +
                               std::string(kTemporarySuffix));
-        created = CreateFileW(temporaryPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
+        created =
+            CreateFileW(temporaryPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (created == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS)
             return fail(error, "cannot create a file beside the cache file");
     }

@@ -15,12 +15,14 @@ namespace {
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 
-bool inRange(unsigned char byte, unsigned char low, unsigned char high) {
+bool inRange(unsigned char byte, unsigned char low, unsigned char high)
+{
     return byte >= low && byte <= high;
 }
 
 // Length of the well-formed UTF-8 sequence starting at pos, or 0 when there is none.
-std::size_t sequenceLength(std::string_view bytes, std::size_t pos) {
+std::size_t sequenceLength(std::string_view bytes, std::size_t pos)
+{
     const auto at = [&](std::size_t i) { return static_cast<unsigned char>(bytes[pos + i]); };
     const unsigned char lead = at(0);
     if (lead < 0x80)
@@ -57,7 +59,8 @@ std::size_t sequenceLength(std::string_view bytes, std::size_t pos) {
 }
 
 // A text marked as UTF-8 stays UTF-8 even with a stray byte in it.
-std::string repairUtf8(std::string_view bytes) {
+std::string repairUtf8(std::string_view bytes)
+{
     std::string result;
     result.reserve(bytes.size());
     std::size_t pos = 0;
@@ -76,15 +79,15 @@ std::string repairUtf8(std::string_view bytes) {
 
 #ifdef _WIN32
 
-std::string decodeCodePage(std::string_view bytes) {
+std::string decodeCodePage(std::string_view bytes)
+{
     if (bytes.empty())
         return {};
     const int inLength = static_cast<int>(bytes.size());
     const int wideLength = MultiByteToWideChar(CP_ACP, 0, bytes.data(), inLength, nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(wideLength), L'\0');
     MultiByteToWideChar(CP_ACP, 0, bytes.data(), inLength, wide.data(), wideLength);
-    const int outLength =
-        WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
+    const int outLength = WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
     std::string result(static_cast<std::size_t>(outLength), '\0');
     WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, result.data(), outLength, nullptr, nullptr);
     return result;
@@ -95,7 +98,8 @@ std::string decodeCodePage(std::string_view bytes) {
 class IconvHandle {
 public:
     IconvHandle(const char* to, const char* from) : m_handle(iconv_open(to, from)) {}
-    ~IconvHandle() {
+    ~IconvHandle()
+    {
         if (valid())
             iconv_close(m_handle);
     }
@@ -109,7 +113,8 @@ private:
     iconv_t m_handle;
 };
 
-std::string decodeCodePage(std::string_view bytes) {
+std::string decodeCodePage(std::string_view bytes)
+{
     std::string result;
     IconvHandle converter("UTF-8", "CP932");
     if (!converter.valid()) {
@@ -146,7 +151,8 @@ std::string decodeCodePage(std::string_view bytes) {
 
 }  // namespace
 
-bool IsValidUtf8(std::string_view bytes) {
+bool IsValidUtf8(std::string_view bytes)
+{
     std::size_t pos = 0;
     while (pos < bytes.size()) {
         if (static_cast<unsigned char>(bytes[pos]) < 0x80) {
@@ -161,7 +167,8 @@ bool IsValidUtf8(std::string_view bytes) {
     return true;
 }
 
-std::string DecodeAnsiText(std::string_view bytes) {
+std::string DecodeAnsiText(std::string_view bytes)
+{
     if (bytes.starts_with(kByteOrderMark))
         return repairUtf8(bytes.substr(kByteOrderMark.size()));
     if (IsValidUtf8(bytes))

@@ -20,7 +20,8 @@ constexpr long kPollIntervalMs = 50;
 constexpr const char kUserAgent[] = "Vantrel/" VANTREL_VERSION;
 constexpr const char kAllowedSchemes[] = "http,https";
 
-bool ensureCurlInitialised() {
+bool ensureCurlInitialised()
+{
     static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
     return initialised;
 }
@@ -47,18 +48,22 @@ private:
     CURL* m_easy;
 };
 
-FetchResponse failed(std::string error) {
+FetchResponse failed(std::string error)
+{
     return {FetchResponse::Status::Failed, {}, std::move(error)};
 }
 
-FetchResponse aborted() {
+FetchResponse aborted()
+{
     return {FetchResponse::Status::Aborted, {}, "aborted"};
 }
 
 // One fetch's own state, shared by the calling thread and its worker; the caller joins before it goes.
 struct FetchJob {
     FetchJob(const std::string& url, const TransferLimits& limits, const std::atomic<bool>& aborted)
-        : url(url), limits(limits), transferAborted(aborted) {}
+        : url(url), limits(limits), transferAborted(aborted)
+    {
+    }
 
     bool shouldStop() const { return transferAborted.load() || stop.stop_requested(); }
 
@@ -73,7 +78,8 @@ struct FetchJob {
     bool bodyTooLarge = false;
 };
 
-std::size_t onBody(char* data, std::size_t size, std::size_t count, void* user) {
+std::size_t onBody(char* data, std::size_t size, std::size_t count, void* user)
+{
     auto& job = *static_cast<FetchJob*>(user);
     const std::size_t length = size * count;
     if (job.shouldStop())
@@ -91,17 +97,20 @@ std::size_t onBody(char* data, std::size_t size, std::size_t count, void* user) 
     return length;
 }
 
-std::size_t onHeader(char*, std::size_t size, std::size_t count, void* user) {
+std::size_t onHeader(char*, std::size_t size, std::size_t count, void* user)
+{
     auto& job = *static_cast<FetchJob*>(user);
     job.bytesSeen += size * count;
     return size * count;
 }
 
-int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
     return static_cast<FetchJob*>(user)->shouldStop() ? 1 : 0;
 }
 
-CURLcode configure(CURL* easy, FetchJob& job, char* errorText) {
+CURLcode configure(CURL* easy, FetchJob& job, char* errorText)
+{
     const TransferLimits& limits = job.limits;
     CURLcode result = CURLE_OK;
     const auto set = [&](CURLoption option, auto value) {
@@ -134,13 +143,15 @@ CURLcode configure(CURL* easy, FetchJob& job, char* errorText) {
     return result;
 }
 
-std::string describe(CURLcode code, const char* errorText) {
+std::string describe(CURLcode code, const char* errorText)
+{
     return errorText[0] != '\0' ? std::string(errorText) : std::string(curl_easy_strerror(code));
 }
 
 // Runs on the worker thread. Drives the transfer through a multi handle so that the abort flag and the stall
 // rule are looked at every kPollIntervalMs, whatever phase the transfer is in.
-FetchResponse perform(FetchJob& job) {
+FetchResponse perform(FetchJob& job)
+{
     const EasyHandle easy(curl_easy_init());
     const MultiHandle multi(curl_multi_init());
     if (!easy || !multi)
@@ -172,8 +183,7 @@ FetchResponse perform(FetchJob& job) {
         } else if (now - baselineTime >= limits.stallTime) {
             return failed("transfer stalled");
         }
-        if (const CURLMcode code = curl_multi_poll(multi.get(), nullptr, 0, kPollIntervalMs, nullptr);
-            code != CURLM_OK)
+        if (const CURLMcode code = curl_multi_poll(multi.get(), nullptr, 0, kPollIntervalMs, nullptr); code != CURLM_OK)
             return failed(curl_multi_strerror(code));
     }
 
@@ -199,27 +209,32 @@ FetchResponse perform(FetchJob& job) {
 
 }  // namespace
 
-void BlockingWaiter::waitUntil(const std::function<bool()>& finished) {
+void BlockingWaiter::waitUntil(const std::function<bool()>& finished)
+{
     std::unique_lock lock(m_mutex);
     m_woken.wait(lock, finished);
 }
 
-void BlockingWaiter::wake() {
+void BlockingWaiter::wake()
+{
     // Taking the lock orders this wake after a waiter's last look at its predicate.
-    { const std::lock_guard lock(m_mutex); }
+    {
+        const std::lock_guard lock(m_mutex);
+    }
     m_woken.notify_all();
 }
 
-CurlTransfer::CurlTransfer(TransferLimits limits, TransferWaiter* waiter)
-    : m_limits(limits), m_waiter(waiter) {}
+CurlTransfer::CurlTransfer(TransferLimits limits, TransferWaiter* waiter) : m_limits(limits), m_waiter(waiter) {}
 
 CurlTransfer::~CurlTransfer() = default;
 
-void CurlTransfer::abort() {
+void CurlTransfer::abort()
+{
     m_aborted.store(true);
 }
 
-FetchResponse CurlTransfer::fetch(const std::string& url) {
+FetchResponse CurlTransfer::fetch(const std::string& url)
+{
     if (m_aborted.load())
         return aborted();
     if (!ensureCurlInitialised())

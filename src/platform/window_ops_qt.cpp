@@ -17,7 +17,8 @@ const QString kGuardName = QStringLiteral("vantrel-system-move-guard");
 // a system move (no window manager, some compositors).
 class PointerFollower : public QObject {
 public:
-    PointerFollower(QWidget& window, const QPoint& grabOffset) : QObject(&window), m_window(&window), m_offset(grabOffset)
+    PointerFollower(QWidget& window, const QPoint& grabOffset)
+        : QObject(&window), m_window(&window), m_offset(grabOffset)
     {
         setObjectName(kFollowerName);
         window.grabMouse();

@@ -50,8 +50,8 @@ void FeedRotation::refreshStep(float x, float y)
         const std::int16_t index = m_state.FeedIndex;
         if (index >= 1 && index <= m_tree.Count()) {
             m_state.FeedLabel = "[" + m_tree.Item(index).Text + "]";
-            m_state.ParseResult = ParseFeedItems(m_state.FeedCachePath, m_list, m_state.FeedLabel, m_window,
-                                                 m_site.clock);
+            m_state.ParseResult =
+                ParseFeedItems(m_state.FeedCachePath, m_list, m_state.FeedLabel, m_window, m_site.clock);
             if (m_window.closing())
                 return;
         }

@@ -18,7 +18,8 @@ namespace {
 
 std::string rss(const std::string& title)
 {
-    return "<rss version=\"2.0\"><channel><item><title>" + title + "</title><link>http://x/1</link></item>"
+    return "<rss version=\"2.0\"><channel><item><title>" + title +
+           "</title><link>http://x/1</link></item>"
            "<item><title>second</title><link>http://x/2</link></item></channel></rss>";
 }
 
@@ -111,8 +112,9 @@ void TestForm1::startsWithReadyCaptionAndZeroCounters()
     FormRig rig;
     QCOMPARE(rig.form->findChild<QLabel*>("lbNews")->text(), QStringLiteral("Vantrel is ready..."));
     const std::pair<const char*, const char*> captions[] = {
-        {"lbNumber", "0"},        {"lbNowNumber", "0"}, {"lbNewsNumber", "0"},
-        {"Label1", "ニュースの個数"}, {"Label2", "今のニュース"}, {"Label3", "ニュースリスト番号"}};
+        {"lbNumber", "0"},          {"lbNowNumber", "0"},
+        {"lbNewsNumber", "0"},      {"Label1", "ニュースの個数"},
+        {"Label2", "今のニュース"}, {"Label3", "ニュースリスト番号"}};
     for (const auto& [name, caption] : captions)
         QCOMPARE(rig.form->findChild<QLabel*>(name)->text(), QString::fromUtf8(caption));
     const QFont font = rig.form->findChild<QLabel*>("lbNews")->font();

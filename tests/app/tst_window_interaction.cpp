@@ -100,25 +100,29 @@ void TestWindowInteraction::pointerOverAButtonSwitchesItsPicture_data()
     QTest::addColumn<QString>("picture");  // empty: unchanged
 
     // 1 px is 15 twips: (1, 2) gives 15 AND 30, (1, 16) gives 15 AND 240.
-    QTest::newRow("press refresh") << "picRefresh" << "press" << int(Qt::LeftButton) << QPoint(1, 2) << "push.jpg";
-    QTest::newRow("press refresh, right button") << "picRefresh" << "press" << int(Qt::RightButton) << QPoint(1, 2)
-                                                 << "push.jpg";
-    QTest::newRow("press refresh, gate closed") << "picRefresh" << "press" << int(Qt::LeftButton) << QPoint(1, 16)
-                                                << "";
-    QTest::newRow("press refresh, x zero") << "picRefresh" << "press" << int(Qt::LeftButton) << QPoint(0, 2) << "";
-    QTest::newRow("move over refresh") << "picRefresh" << "move" << int(Qt::NoButton) << QPoint(1, 2) << "load.jpg";
-    QTest::newRow("move over refresh, gate closed") << "picRefresh" << "move" << int(Qt::NoButton) << QPoint(1, 16)
-                                                    << "";
-    QTest::newRow("release over refresh") << "picRefresh" << "release" << int(Qt::LeftButton) << QPoint(1, 2)
-                                          << "load.jpg";
-    QTest::newRow("release over refresh, right button") << "picRefresh" << "release" << int(Qt::RightButton)
-                                                        << QPoint(1, 2) << "load.jpg";
-    QTest::newRow("press next feed") << "picNextNews" << "press" << int(Qt::MiddleButton) << QPoint(1, 2)
-                                     << "push.jpg";
-    QTest::newRow("move over next feed") << "picNextNews" << "move" << int(Qt::NoButton) << QPoint(1, 2)
-                                         << "next.jpg";
-    QTest::newRow("move over next feed, y zero") << "picNextNews" << "move" << int(Qt::NoButton) << QPoint(1, 0)
-                                                 << "";
+    QTest::newRow("press refresh") << "picRefresh"
+                                   << "press" << int(Qt::LeftButton) << QPoint(1, 2) << "push.jpg";
+    QTest::newRow("press refresh, right button") << "picRefresh"
+                                                 << "press" << int(Qt::RightButton) << QPoint(1, 2) << "push.jpg";
+    QTest::newRow("press refresh, gate closed") << "picRefresh"
+                                                << "press" << int(Qt::LeftButton) << QPoint(1, 16) << "";
+    QTest::newRow("press refresh, x zero") << "picRefresh"
+                                           << "press" << int(Qt::LeftButton) << QPoint(0, 2) << "";
+    QTest::newRow("move over refresh") << "picRefresh"
+                                       << "move" << int(Qt::NoButton) << QPoint(1, 2) << "load.jpg";
+    QTest::newRow("move over refresh, gate closed") << "picRefresh"
+                                                    << "move" << int(Qt::NoButton) << QPoint(1, 16) << "";
+    QTest::newRow("release over refresh") << "picRefresh"
+                                          << "release" << int(Qt::LeftButton) << QPoint(1, 2) << "load.jpg";
+    QTest::newRow("release over refresh, right button")
+        << "picRefresh"
+        << "release" << int(Qt::RightButton) << QPoint(1, 2) << "load.jpg";
+    QTest::newRow("press next feed") << "picNextNews"
+                                     << "press" << int(Qt::MiddleButton) << QPoint(1, 2) << "push.jpg";
+    QTest::newRow("move over next feed") << "picNextNews"
+                                         << "move" << int(Qt::NoButton) << QPoint(1, 2) << "next.jpg";
+    QTest::newRow("move over next feed, y zero") << "picNextNews"
+                                                 << "move" << int(Qt::NoButton) << QPoint(1, 0) << "";
 }
 
 void TestWindowInteraction::pointerOverAButtonSwitchesItsPicture()

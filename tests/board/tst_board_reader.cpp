@@ -25,16 +25,15 @@ struct LoadOutcome {
 
 const QByteArray kRootLine = "World,ROOT_FOLDER,r1,0\r\n";
 
-std::string boxText(int number) {
-    constexpr std::array kAll = {errors::kFileNotFound,       errors::kPathIsFolder,
-                                 errors::kPermissionDenied,   errors::kReadError,
-                                 errors::kInputPastEndOfFile, errors::kTypeMismatch,
-                                 errors::kKeyNotUnique,       errors::kElementNotFound,
-                                 errors::kTreeFull,           errors::kIndexOutOfBounds};
+std::string boxText(int number)
+{
+    constexpr std::array kAll = {errors::kFileNotFound,    errors::kPathIsFolder,       errors::kPermissionDenied,
+                                 errors::kReadError,       errors::kInputPastEndOfFile, errors::kTypeMismatch,
+                                 errors::kKeyNotUnique,    errors::kElementNotFound,    errors::kTreeFull,
+                                 errors::kIndexOutOfBounds};
     for (const errors::ErrorInfo& error : kAll) {
         if (error.number == number)
-            return "エラー番号：" + std::to_string(number) + "\r\nエラー内容：" +
-                   std::string(error.description);
+            return "エラー番号：" + std::to_string(number) + "\r\nエラー内容：" + std::string(error.description);
     }
     return "no such error number";
 }
@@ -47,17 +46,20 @@ class BoardReaderTest : public QObject {
 private:
     QTemporaryDir m_dir;
 
-    void loadPath(const std::string& path, LoadOutcome& outcome) {
+    void loadPath(const std::string& path, LoadOutcome& outcome)
+    {
         outcome.result = LoadBoard(outcome.tree, path, outcome.box);
     }
 
-    void load(const QByteArray& bytes, LoadOutcome& outcome) {
+    void load(const QByteArray& bytes, LoadOutcome& outcome)
+    {
         const std::string path = writeBytes(m_dir.path(), "board.brd", bytes);
         QVERIFY(!path.empty());
         loadPath(path, outcome);
     }
 
-    static void verifyOneBox(const LoadOutcome& outcome, int number) {
+    static void verifyOneBox(const LoadOutcome& outcome, int number)
+    {
         QCOMPARE(outcome.result, -1);
         QCOMPARE(outcome.box.shown.size(), std::size_t(1));
         QCOMPARE(qs(outcome.box.shown.front().title), QStringLiteral("■エラー"));
@@ -69,7 +71,8 @@ private slots:
 
     // --- Record layout and dispatch
 
-    void loadsExampleBoard() {
+    void loadsExampleBoard()
+    {
         LoadOutcome outcome;
         loadPath(VANTREL_TEST_DATA "/board/example.brd", outcome);
         QCOMPARE(outcome.result, 0);
@@ -101,7 +104,8 @@ private slots:
         QCOMPARE(tree.Item(1).SelectedImage.value_or(""), std::string("OPEN"));
     }
 
-    void startsEachRootAfterTheEarlierOnes() {
+    void startsEachRootAfterTheEarlierOnes()
+    {
         LoadOutcome outcome;
         load(kRootLine +
                  "Sub,ADD_NEW_FOLDER,s1,0\r\nSecond,ROOT_FOLDER,r2,0\r\n"
@@ -116,25 +120,23 @@ private slots:
         QCOMPARE(outcome.tree.Item(6).parent, 5);
     }
 
-    void dispatchesOnExactMarkersInOrder_data() {
+    void dispatchesOnExactMarkersInOrder_data()
+    {
         QTest::addColumn<QByteArray>("record");
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("image");
-        QTest::newRow("root marker wins over CHILD_NODE")
-            << QByteArray("Odd,ROOT_FOLDER,CHILD_NODE,x") << "CHILD_NODE"
-            << "CLOSE";
+        QTest::newRow("root marker wins over CHILD_NODE") << QByteArray("Odd,ROOT_FOLDER,CHILD_NODE,x") << "CHILD_NODE"
+                                                          << "CLOSE";
         QTest::newRow("folder marker wins over CHILD_NODE")
             << QByteArray("Odd,ADD_NEW_FOLDER,CHILD_NODE,") << "CHILD_NODE"
             << "CLOSE";
         QTest::newRow("lower-case root marker is a feed with CHILD_NODE")
             << QByteArray("Feed,root_folder,CHILD_NODE,1") << "root_folder"
             << "XML";
-        QTest::newRow("lower-case root marker is skipped otherwise")
-            << QByteArray("Feed,root_folder,r9,1") << ""
-            << "";
-        QTest::newRow("trailing space keeps marker from matching")
-            << QByteArray("Feed,ROOT_FOLDER ,r9,1") << ""
-            << "";
+        QTest::newRow("lower-case root marker is skipped otherwise") << QByteArray("Feed,root_folder,r9,1") << ""
+                                                                     << "";
+        QTest::newRow("trailing space keeps marker from matching") << QByteArray("Feed,ROOT_FOLDER ,r9,1") << ""
+                                                                   << "";
         QTest::newRow("lower-case CHILD_NODE is skipped") << QByteArray("Feed,http://a,child_node,1") << ""
                                                           << "";
         QTest::newRow("skipped record may hold anything in field 4")
@@ -142,7 +144,8 @@ private slots:
             << "";
     }
 
-    void dispatchesOnExactMarkersInOrder() {
+    void dispatchesOnExactMarkersInOrder()
+    {
         QFETCH(QByteArray, record);
         QFETCH(QString, key);
         QFETCH(QString, image);
@@ -159,7 +162,8 @@ private slots:
 
     // --- Field syntax
 
-    void readsFieldValues_data() {
+    void readsFieldValues_data()
+    {
         QTest::addColumn<QByteArray>("firstField");
         QTest::addColumn<QString>("text");
         QTest::newRow("plain") << QByteArray("World") << "World";
@@ -174,7 +178,8 @@ private slots:
         QTest::newRow("tab is no space") << QByteArray("\tWorld") << "\tWorld";
     }
 
-    void readsFieldValues() {
+    void readsFieldValues()
+    {
         QFETCH(QByteArray, firstField);
         QFETCH(QString, text);
         LoadOutcome outcome;
@@ -184,24 +189,26 @@ private slots:
         QCOMPARE(qs(outcome.tree.Item(1).Text), text);
     }
 
-    void readsQuotedUrlWithComma() {
+    void readsQuotedUrlWithComma()
+    {
         LoadOutcome outcome;
         load(kRootLine + "News,\"http://x/q?a=1,2\",CHILD_NODE,1\r\n", outcome);
         QCOMPARE(outcome.result, 0);
         QCOMPARE(qs(outcome.tree.Item(2).Key), QStringLiteral("http://x/q?a=1,2"));
     }
 
-    void endsLinesWithCrLfLfOrCr_data() {
+    void endsLinesWithCrLfLfOrCr_data()
+    {
         QTest::addColumn<QByteArray>("board");
         QTest::newRow("CR LF") << QByteArray("World,ROOT_FOLDER,r1,0\r\nNews,http://a,CHILD_NODE,1\r\n");
         QTest::newRow("LF") << QByteArray("World,ROOT_FOLDER,r1,0\nNews,http://a,CHILD_NODE,1\n");
         QTest::newRow("CR") << QByteArray("World,ROOT_FOLDER,r1,0\rNews,http://a,CHILD_NODE,1\r");
         QTest::newRow("mixed") << QByteArray("World,ROOT_FOLDER,r1,0\rNews,http://a,CHILD_NODE,1\n");
-        QTest::newRow("no final line end")
-            << QByteArray("World,ROOT_FOLDER,r1,0\r\nNews,http://a,CHILD_NODE,1");
+        QTest::newRow("no final line end") << QByteArray("World,ROOT_FOLDER,r1,0\r\nNews,http://a,CHILD_NODE,1");
     }
 
-    void endsLinesWithCrLfLfOrCr() {
+    void endsLinesWithCrLfLfOrCr()
+    {
         QFETCH(QByteArray, board);
         LoadOutcome outcome;
         load(board, outcome);
@@ -211,7 +218,8 @@ private slots:
         QCOMPARE(qs(outcome.tree.Item(1).Key), QStringLiteral("r1"));
     }
 
-    void countsFieldsNotLines() {
+    void countsFieldsNotLines()
+    {
         LoadOutcome outcome;
         // A five-field line lends its last field to the next record; a three-field line borrows one.
         load(
@@ -227,7 +235,8 @@ private slots:
         QCOMPARE(outcome.tree.Item(4).parent, 3);
     }
 
-    void countsEmptyLineAsOneField() {
+    void countsEmptyLineAsOneField()
+    {
         LoadOutcome outcome;
         load("World,ROOT_FOLDER,r1\r\n\r\nNews,http://a,CHILD_NODE,2\r\n", outcome);
         QCOMPARE(outcome.result, 0);
@@ -235,7 +244,8 @@ private slots:
         QCOMPARE(qs(outcome.tree.Item(2).Image), QStringLiteral("XML2"));
     }
 
-    void readsEmptyFileAsNoRecords() {
+    void readsEmptyFileAsNoRecords()
+    {
         LoadOutcome outcome;
         load(QByteArray(), outcome);
         QCOMPARE(outcome.result, 0);
@@ -243,13 +253,15 @@ private slots:
         QVERIFY(outcome.box.shown.empty());
     }
 
-    void acceptsOneTrailingLineEndOrComma_data() {
+    void acceptsOneTrailingLineEndOrComma_data()
+    {
         QTest::addColumn<QByteArray>("ending");
         QTest::newRow("line end") << QByteArray("\r\n");
         QTest::newRow("comma announces an empty last field") << QByteArray(",");
     }
 
-    void acceptsOneTrailingLineEndOrComma() {
+    void acceptsOneTrailingLineEndOrComma()
+    {
         QFETCH(QByteArray, ending);
         LoadOutcome outcome;
         load("World,ROOT_FOLDER,r1," + ending, outcome);
@@ -258,7 +270,8 @@ private slots:
         QVERIFY(outcome.box.shown.empty());
     }
 
-    void failsOnEmptyLineAfterLastRecord() {
+    void failsOnEmptyLineAfterLastRecord()
+    {
         LoadOutcome outcome;
         load(kRootLine + "News,http://a,CHILD_NODE,1\r\n\r\n", outcome);
         verifyOneBox(outcome, 201);
@@ -267,7 +280,8 @@ private slots:
 
     // --- Feed kinds
 
-    void choosesImageFromKind_data() {
+    void choosesImageFromKind_data()
+    {
         QTest::addColumn<QByteArray>("field");
         QTest::addColumn<QString>("image");
         QTest::newRow("0") << QByteArray("0") << "IE";
@@ -286,7 +300,8 @@ private slots:
         QTest::newRow("-1 names no kind") << QByteArray("-1") << "";
     }
 
-    void choosesImageFromKind() {
+    void choosesImageFromKind()
+    {
         QFETCH(QByteArray, field);
         QFETCH(QString, image);
         LoadOutcome outcome;
@@ -298,7 +313,8 @@ private slots:
             QCOMPARE(qs(outcome.tree.Item(2).Image), image);
     }
 
-    void refusesKindThatIsNoNumber_data() {
+    void refusesKindThatIsNoNumber_data()
+    {
         QTest::addColumn<QByteArray>("field");
         QTest::newRow("empty") << QByteArray("");
         QTest::newRow("spaces only") << QByteArray("   ");
@@ -314,7 +330,8 @@ private slots:
         QTest::newRow("decimal comma") << QByteArray("\"1,0\"");
     }
 
-    void refusesKindThatIsNoNumber() {
+    void refusesKindThatIsNoNumber()
+    {
         QFETCH(QByteArray, field);
         LoadOutcome outcome;
         load(kRootLine + "News,http://a,CHILD_NODE," + field + "\r\nLast,ADD_NEW_FOLDER,f1,0\r\n", outcome);
@@ -324,7 +341,8 @@ private slots:
 
     // --- Failures
 
-    void stopsAtFirstFailureKeepingEarlierNodes_data() {
+    void stopsAtFirstFailureKeepingEarlierNodes_data()
+    {
         QTest::addColumn<QByteArray>("board");
         QTest::addColumn<int>("number");
         QTest::addColumn<int>("kept");
@@ -333,22 +351,19 @@ private slots:
         QTest::newRow("kind is a letter")
             << QByteArray(kRootLine + "News,http://a,CHILD_NODE,x\r\n" + kRootLine) << 202 << 1;
         QTest::newRow("same URL twice")
-            << QByteArray(kRootLine +
-                          "A,http://a,CHILD_NODE,1\r\nB,http://a,CHILD_NODE,2\r\nC,ADD_NEW_FOLDER,f,0")
+            << QByteArray(kRootLine + "A,http://a,CHILD_NODE,1\r\nB,http://a,CHILD_NODE,2\r\nC,ADD_NEW_FOLDER,f,0")
             << 301 << 2;
         QTest::newRow("folder key equals URL")
-            << QByteArray(kRootLine + "A,http://a,CHILD_NODE,1\r\nB,ADD_NEW_FOLDER,http://a,0\r\n") << 301
-            << 2;
+            << QByteArray(kRootLine + "A,http://a,CHILD_NODE,1\r\nB,ADD_NEW_FOLDER,http://a,0\r\n") << 301 << 2;
         QTest::newRow("repeated root key") << QByteArray(kRootLine + kRootLine) << 301 << 1;
-        QTest::newRow("feed before any root")
-            << QByteArray("A,http://a,CHILD_NODE,1\r\n" + kRootLine) << 302 << 0;
-        QTest::newRow("sub-folder before any root")
-            << QByteArray("S,ADD_NEW_FOLDER,s1,0\r\n" + kRootLine) << 302 << 0;
+        QTest::newRow("feed before any root") << QByteArray("A,http://a,CHILD_NODE,1\r\n" + kRootLine) << 302 << 0;
+        QTest::newRow("sub-folder before any root") << QByteArray("S,ADD_NEW_FOLDER,s1,0\r\n" + kRootLine) << 302 << 0;
         QTest::newRow("sub-folder under a keyless root")
             << QByteArray("World,ROOT_FOLDER,,0\r\nS,ADD_NEW_FOLDER,s1,0\r\n") << 302 << 1;
     }
 
-    void stopsAtFirstFailureKeepingEarlierNodes() {
+    void stopsAtFirstFailureKeepingEarlierNodes()
+    {
         QFETCH(QByteArray, board);
         QFETCH(int, number);
         QFETCH(int, kept);
@@ -358,7 +373,8 @@ private slots:
         QCOMPARE(outcome.tree.Count(), kept);
     }
 
-    void showsBoxWithNumberAndDescriptionLines() {
+    void showsBoxWithNumberAndDescriptionLines()
+    {
         LoadOutcome outcome;
         loadPath(QDir(m_dir.path()).filePath("missing.brd").toStdString(), outcome);
         QCOMPARE(outcome.result, -1);
@@ -368,7 +384,8 @@ private slots:
                  QStringLiteral("エラー番号：101\r\nエラー内容：ボードファイルが見つかりません。"));
     }
 
-    void addsToTreeWithoutClearingIt() {
+    void addsToTreeWithoutClearingIt()
+    {
         LoadOutcome outcome;
         outcome.tree.Add(std::nullopt, "r1", "Already there", "CLOSE", "OPEN");
         load("Other,ROOT_FOLDER,r2,0\r\n" + kRootLine, outcome);
@@ -376,13 +393,15 @@ private slots:
         QCOMPARE(outcome.tree.Count(), 2);
     }
 
-    void reportsFolderInPlaceOfFile() {
+    void reportsFolderInPlaceOfFile()
+    {
         LoadOutcome outcome;
         loadPath(m_dir.path().toStdString(), outcome);
         verifyOneBox(outcome, 102);
     }
 
-    void reportsUnreadableFile() {
+    void reportsUnreadableFile()
+    {
         const std::string path = writeBytes(m_dir.path(), "locked.brd", kRootLine);
         QFile file(QString::fromStdString(path));
         QVERIFY(file.setPermissions(QFileDevice::Permissions()));
@@ -396,13 +415,15 @@ private slots:
 
     // --- Encoding
 
-    void decodesJapaneseBoards_data() {
+    void decodesJapaneseBoards_data()
+    {
         QTest::addColumn<QString>("fixture");
         QTest::newRow("code page 932") << "japanese_cp932.brd";
         QTest::newRow("UTF-8 with byte-order mark") << "japanese_utf8_bom.brd";
     }
 
-    void decodesJapaneseBoards() {
+    void decodesJapaneseBoards()
+    {
         QFETCH(QString, fixture);
         LoadOutcome outcome;
         loadPath(QStringLiteral(VANTREL_TEST_DATA "/board/%1").arg(fixture).toStdString(), outcome);
@@ -416,7 +437,8 @@ private slots:
         QCOMPARE(outcome.tree.Item(4).parent, 3);
     }
 
-    void decodesBoardText_data() {
+    void decodesBoardText_data()
+    {
         QTest::addColumn<QByteArray>("firstField");
         QTest::addColumn<QString>("text");
         // 表 and ソ end in the byte 0x5C in code page 932.
@@ -430,7 +452,8 @@ private slots:
         QTest::newRow("UTF-8 mark before quote") << QByteArray("\xef\xbb\xbf\"World\"") << "World";
     }
 
-    void decodesBoardText() {
+    void decodesBoardText()
+    {
         QFETCH(QByteArray, firstField);
         QFETCH(QString, text);
         LoadOutcome outcome;
@@ -442,7 +465,8 @@ private slots:
 
     // --- Size
 
-    void loadsFullTreeAndRefusesOneNodeMore() {
+    void loadsFullTreeAndRefusesOneNodeMore()
+    {
         QByteArray board = kRootLine;
         for (int i = 2; i <= FeedTree::kMaxNodes + 1; ++i)
             board += "Feed " + QByteArray::number(i) + ",http://feeds.example.org/" + QByteArray::number(i) +

@@ -15,14 +15,16 @@ using namespace vantrel::test;
 
 namespace {
 
-QStringList toQStringList(const std::vector<std::string>& names) {
+QStringList toQStringList(const std::vector<std::string>& names)
+{
     QStringList result;
     for (const std::string& name : names)
         result << qs(name);
     return result;
 }
 
-QByteArray rootRecord(const QByteArray& name) {
+QByteArray rootRecord(const QByteArray& name)
+{
     return name + ",ROOT_FOLDER," + name + ",0\r\n";
 }
 
@@ -36,12 +38,14 @@ private:
 
     QString boardFolder() const { return QDir(m_appDir->path()).filePath("data/brd"); }
 
-    void addBoard(const QString& name, const QByteArray& bytes) {
+    void addBoard(const QString& name, const QByteArray& bytes)
+    {
         QVERIFY(!writeBytes(boardFolder(), name, bytes).empty());
     }
 
 private slots:
-    void init() {
+    void init()
+    {
         m_appDir = std::make_unique<QTemporaryDir>();
         QVERIFY(m_appDir->isValid());
         QVERIFY(QDir(m_appDir->path()).mkpath("data/brd"));
@@ -49,7 +53,8 @@ private slots:
 
     // --- Data paths
 
-    void addsBackslashUnlessPresent_data() {
+    void addsBackslashUnlessPresent_data()
+    {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("expected");
         QTest::newRow("empty") << ""
@@ -64,13 +69,15 @@ private slots:
                                                      << "a\\\\b\\";
     }
 
-    void addsBackslashUnlessPresent() {
+    void addsBackslashUnlessPresent()
+    {
         QFETCH(QString, path);
         QFETCH(QString, expected);
         QCOMPARE(qs(WithTrailingBackslash(path.toStdString())), expected);
     }
 
-    void buildsDataFoldersBesideApp_data() {
+    void buildsDataFoldersBesideApp_data()
+    {
         QTest::addColumn<QString>("appDir");
         QTest::addColumn<int>("folder");
         QTest::addColumn<QString>("expected");
@@ -81,7 +88,8 @@ private slots:
         QTest::newRow("pictures") << "/opt/v" << int(DataFolder::Pictures) << "/opt/v/data/pic/std/";
     }
 
-    void buildsDataFoldersBesideApp() {
+    void buildsDataFoldersBesideApp()
+    {
 #ifdef _WIN32
         QSKIP("POSIX paths");
 #endif
@@ -89,13 +97,13 @@ private slots:
         QFETCH(int, folder);
         QFETCH(QString, expected);
         QCOMPARE(qs(DataFolderPath(appDir.toStdString(), static_cast<DataFolder>(folder))), expected);
-        QCOMPARE(qs(DataFilePath(appDir.toStdString(), static_cast<DataFolder>(folder), "x.brd")),
-                 expected + "x.brd");
+        QCOMPARE(qs(DataFilePath(appDir.toStdString(), static_cast<DataFolder>(folder), "x.brd")), expected + "x.brd");
     }
 
     // --- Listing
 
-    void listsBoardsByNameIgnoringCase() {
+    void listsBoardsByNameIgnoringCase()
+    {
         for (const char* name : {"b.brd", "A.brd", "c.brd", "X.BRD", "notes.txt", "old.brd.bak", "brd"})
             addBoard(name, QByteArray());
         QVERIFY(QDir(boardFolder()).mkdir("folder.brd"));
@@ -103,20 +111,23 @@ private slots:
                  QStringList({"A.brd", "b.brd", "c.brd", "X.BRD"}));
     }
 
-    void ordersNamesDifferingOnlyInCaseByBytes() {
+    void ordersNamesDifferingOnlyInCaseByBytes()
+    {
         for (const char* name : {"news.brd", "News.brd", "NEWS.brd", "n.brd"})
             addBoard(name, QByteArray());
         QCOMPARE(toQStringList(ListBoardFiles(boardFolder().toStdString())),
                  QStringList({"n.brd", "NEWS.brd", "News.brd", "news.brd"}));
     }
 
-    void listsNothingForMissingFolder() {
+    void listsNothingForMissingFolder()
+    {
         QVERIFY(ListBoardFiles(QDir(m_appDir->path()).filePath("nowhere").toStdString()).empty());
     }
 
     // --- Load step
 
-    void loadsFirstBoardOnly() {
+    void loadsFirstBoardOnly()
+    {
         addBoard("b.brd", rootRecord("FromB"));
         addBoard("A.brd", rootRecord("FromA"));
         addBoard("c.brd", rootRecord("FromC"));
@@ -130,7 +141,8 @@ private slots:
         QVERIFY(box.shown.empty());
     }
 
-    void loadsUpperCaseExtension() {
+    void loadsUpperCaseExtension()
+    {
         addBoard("X.BRD", rootRecord("Upper"));
         FeedTree tree;
         CapturingErrorBox box;
@@ -140,13 +152,15 @@ private slots:
         QCOMPARE(qs(tree.Item(1).Text), QStringLiteral("Upper"));
     }
 
-    void leavesStateAloneWithoutBoard_data() {
+    void leavesStateAloneWithoutBoard_data()
+    {
         QTest::addColumn<bool>("folderExists");
         QTest::newRow("other files only") << true;
         QTest::newRow("missing board folder") << false;
     }
 
-    void leavesStateAloneWithoutBoard() {
+    void leavesStateAloneWithoutBoard()
+    {
         QFETCH(bool, folderExists);
         addBoard("readme.txt", rootRecord("NotABoard"));
         if (!folderExists)
@@ -160,7 +174,8 @@ private slots:
         QVERIFY(box.shown.empty());
     }
 
-    void setsFeedIndexEvenWhenBoardGivesNoNode() {
+    void setsFeedIndexEvenWhenBoardGivesNoNode()
+    {
         addBoard("empty.brd", QByteArray());
         FeedTree tree;
         CapturingErrorBox box;
@@ -171,7 +186,8 @@ private slots:
         QVERIFY(box.shown.empty());
     }
 
-    void keepsEarlierNodesWhenThirdRecordFails() {
+    void keepsEarlierNodesWhenThirdRecordFails()
+    {
         addBoard("a.brd",
                  "World,ROOT_FOLDER,r1,0\r\nNews,http://a,CHILD_NODE,1\r\nBad,http://b,CHILD_NODE,x\r\n"
                  "Late,ADD_NEW_FOLDER,f1,0\r\n");

@@ -6,7 +6,8 @@ using namespace vantrel;
 
 namespace {
 
-std::string bytesOf(const QByteArray& bytes) {
+std::string bytesOf(const QByteArray& bytes)
+{
     return bytes.toStdString();
 }
 
@@ -16,7 +17,8 @@ class CodepageTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void checksUtf8WellFormedness_data() {
+    void checksUtf8WellFormedness_data()
+    {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<bool>("valid");
         QTest::newRow("empty") << QByteArray() << true;
@@ -33,13 +35,15 @@ private slots:
         QTest::newRow("cp932 text") << QByteArray("\x95\x5c\x8e\xa6") << false;
     }
 
-    void checksUtf8WellFormedness() {
+    void checksUtf8WellFormedness()
+    {
         QFETCH(QByteArray, bytes);
         QFETCH(bool, valid);
         QCOMPARE(IsValidUtf8(bytesOf(bytes)), valid);
     }
 
-    void decodesToUtf8_data() {
+    void decodesToUtf8_data()
+    {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QString>("text");
         QTest::newRow("ASCII unchanged") << QByteArray("a,b\r\n") << "a,b\r\n";
@@ -53,8 +57,7 @@ private slots:
                                                             "a")
                                                      << "\uFEFFa";
         QTest::newRow("cp932 with 0x5C second bytes") << QByteArray("\x95\x5c\x8e\xa6\x83\x5c") << "表示ソ";
-        QTest::newRow("cp932 katakana and ASCII")
-            << QByteArray("\x83\x6a\x83\x85\x81\x5b\x83\x58,1") << "ニュース,1";
+        QTest::newRow("cp932 katakana and ASCII") << QByteArray("\x83\x6a\x83\x85\x81\x5b\x83\x58,1") << "ニュース,1";
         QTest::newRow("cp932 half-width katakana") << QByteArray("\xb1\xb2") << "ｱｲ";
         QTest::newRow("invalid byte replaced") << QByteArray(
                                                       "a\xff"
@@ -66,7 +69,8 @@ private slots:
             << QByteArray("\xef\xbb\xbf\xe6\x97\xa5\xff") << "日\uFFFD";
     }
 
-    void decodesToUtf8() {
+    void decodesToUtf8()
+    {
         QFETCH(QByteArray, bytes);
         QFETCH(QString, text);
         const std::string decoded = DecodeAnsiText(bytesOf(bytes));

@@ -9,7 +9,8 @@ namespace {
 
 // Runs the call and returns the number of the ToolkitError it throws, or 0.
 template <typename Call>
-int errorNumberOf(Call call) {
+int errorNumberOf(Call call)
+{
     try {
         call();
     } catch (const ToolkitError& error) {
@@ -24,13 +25,15 @@ class FeedTreeTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void emptyTreeHasNoItems() {
+    void emptyTreeHasNoItems()
+    {
         const FeedTree tree;
         QCOMPARE(tree.Count(), 0);
         QCOMPARE(errorNumberOf([&] { tree.Item(1); }), errors::kIndexOutOfBounds.number);
     }
 
-    void numbersNodesInOrderOfAdditionWhateverTheirLevel() {
+    void numbersNodesInOrderOfAdditionWhateverTheirLevel()
+    {
         FeedTree tree;
         tree.Add(std::nullopt, "R", "Root", "CLOSE", "OPEN");
         tree.Add("R", "A", "Folder A", "CLOSE", "OPEN");
@@ -54,7 +57,8 @@ private slots:
         QCOMPARE(tree.Item(3).Text, std::string("Feed a1"));
     }
 
-    void folderTestComparesImageExactly_data() {
+    void folderTestComparesImageExactly_data()
+    {
         QTest::addColumn<QString>("image");
         QTest::addColumn<bool>("folder");
         QTest::newRow("CLOSE") << "CLOSE" << true;
@@ -65,7 +69,8 @@ private slots:
         QTest::newRow("empty") << "" << false;
     }
 
-    void folderTestComparesImageExactly() {
+    void folderTestComparesImageExactly()
+    {
         QFETCH(QString, image);
         QFETCH(bool, folder);
         FeedNode node;
@@ -73,7 +78,8 @@ private slots:
         QCOMPARE(IsFolder(node), folder);
     }
 
-    void refusesKeyUsedByAnyKindOfNode_data() {
+    void refusesKeyUsedByAnyKindOfNode_data()
+    {
         QTest::addColumn<QString>("firstImage");
         QTest::addColumn<QString>("secondImage");
         QTest::newRow("folder then folder") << "CLOSE"
@@ -86,15 +92,15 @@ private slots:
                                           << "CLOSE";
     }
 
-    void refusesKeyUsedByAnyKindOfNode() {
+    void refusesKeyUsedByAnyKindOfNode()
+    {
         QFETCH(QString, firstImage);
         QFETCH(QString, secondImage);
         FeedTree tree;
         tree.Add(std::nullopt, "root", "Root", "CLOSE", "OPEN");
         tree.Add("root", "http://a/", "First", firstImage.toStdString());
 
-        const int number =
-            errorNumberOf([&] { tree.Add("root", "http://a/", "Second", secondImage.toStdString()); });
+        const int number = errorNumberOf([&] { tree.Add("root", "http://a/", "Second", secondImage.toStdString()); });
         QCOMPARE(number, errors::kKeyNotUnique.number);
         QCOMPARE(tree.Count(), 2);
         QCOMPARE(tree.Item(2).Text, std::string("First"));
@@ -103,14 +109,16 @@ private slots:
         QCOMPARE(tree.Item(3).parent, 2);
     }
 
-    void refusesParentKeyThatNamesNoNode_data() {
+    void refusesParentKeyThatNamesNoNode_data()
+    {
         QTest::addColumn<QString>("parentKey");
         QTest::newRow("empty") << "";
         QTest::newRow("unknown") << "nowhere";
         QTest::newRow("differs in case") << "ROOT";
     }
 
-    void refusesParentKeyThatNamesNoNode() {
+    void refusesParentKeyThatNamesNoNode()
+    {
         QFETCH(QString, parentKey);
         FeedTree tree;
         tree.Add(std::nullopt, "root", "Root", "CLOSE", "OPEN");
@@ -122,23 +130,25 @@ private slots:
         QCOMPARE(tree.Count(), 2);
     }
 
-    void emptyKeyNamesNoNode() {
+    void emptyKeyNamesNoNode()
+    {
         FeedTree tree;
         tree.Add(std::nullopt, "", "First", "CLOSE", "OPEN");
         tree.Add(std::nullopt, "", "Second", "CLOSE", "OPEN");
         QCOMPARE(tree.Count(), 2);
-        QCOMPARE(errorNumberOf([&] { tree.Add(std::string(), "x", "Child", "XML"); }),
-                 errors::kElementNotFound.number);
+        QCOMPARE(errorNumberOf([&] { tree.Add(std::string(), "x", "Child", "XML"); }), errors::kElementNotFound.number);
     }
 
-    void refusesPositionsOutsideOneToCount_data() {
+    void refusesPositionsOutsideOneToCount_data()
+    {
         QTest::addColumn<int>("position");
         QTest::newRow("zero") << 0;
         QTest::newRow("negative") << -1;
         QTest::newRow("past the end") << 3;
     }
 
-    void refusesPositionsOutsideOneToCount() {
+    void refusesPositionsOutsideOneToCount()
+    {
         QFETCH(int, position);
         FeedTree tree;
         tree.Add(std::nullopt, "a", "A", "CLOSE");
@@ -146,29 +156,28 @@ private slots:
         QCOMPARE(errorNumberOf([&] { tree.Item(position); }), errors::kIndexOutOfBounds.number);
     }
 
-    void copiesAndMovesKeepKeysUsable() {
+    void copiesAndMovesKeepKeysUsable()
+    {
         FeedTree copied;
         FeedTree moved;
         {
             FeedTree original;
             original.Add(std::nullopt, "r", "Short key", "CLOSE", "OPEN");
-            original.Add(std::nullopt, "http://feeds.example.org/a-key-too-long-for-small-strings", "Long",
-                         "CLOSE");
+            original.Add(std::nullopt, "http://feeds.example.org/a-key-too-long-for-small-strings", "Long", "CLOSE");
             copied = original;
             moved = std::move(original);
         }
         for (FeedTree* tree : {&copied, &moved}) {
             QCOMPARE(tree->Add("r", "child", "Child", "XML").parent, 1);
-            QCOMPARE(tree->Add("http://feeds.example.org/a-key-too-long-for-small-strings", "x", "X", "XML")
-                         .parent,
-                     2);
+            QCOMPARE(tree->Add("http://feeds.example.org/a-key-too-long-for-small-strings", "x", "X", "XML").parent, 2);
             QCOMPARE(errorNumberOf([&] { tree->Add(std::nullopt, "r", "Again", "CLOSE"); }),
                      errors::kKeyNotUnique.number);
             QCOMPARE(tree->Count(), 4);
         }
     }
 
-    void holdsAtMost32767Nodes() {
+    void holdsAtMost32767Nodes()
+    {
         FeedTree tree;
         const FeedNode& first = tree.Add(std::nullopt, "root", "Root", "CLOSE", "OPEN");
         for (int i = 2; i <= FeedTree::kMaxNodes; ++i)
@@ -177,10 +186,8 @@ private slots:
         QCOMPARE(tree.Item(32767).Key, std::string("http://feed/32767"));
         QCOMPARE(first.Key, std::string("root"));
 
-        QCOMPARE(errorNumberOf([&] { tree.Add("root", "one more", "Feed", "XML"); }),
-                 errors::kTreeFull.number);
-        QCOMPARE(errorNumberOf([&] { tree.Add(std::nullopt, "", "Keyless", "CLOSE"); }),
-                 errors::kTreeFull.number);
+        QCOMPARE(errorNumberOf([&] { tree.Add("root", "one more", "Feed", "XML"); }), errors::kTreeFull.number);
+        QCOMPARE(errorNumberOf([&] { tree.Add(std::nullopt, "", "Keyless", "CLOSE"); }), errors::kTreeFull.number);
         QCOMPARE(tree.Count(), 32767);
     }
 };

@@ -34,7 +34,8 @@ const QByteArray kFeedBody = "<rss version=\"2.0\"><channel><item><title>t</titl
 const std::string kEarlierPath = "earlier/path.xml";
 
 // Short enough that every failing case ends in well under a second.
-TransferLimits testLimits() {
+TransferLimits testLimits()
+{
     TransferLimits limits;
     limits.connectTimeout = 2s;
     limits.totalTimeout = 5s;
@@ -43,31 +44,38 @@ TransferLimits testLimits() {
     return limits;
 }
 
-QString q(const std::string& text) {
+QString q(const std::string& text)
+{
     return QString::fromStdString(text);
 }
 
-QStringList toList(const std::vector<std::string>& texts) {
+QStringList toList(const std::vector<std::string>& texts)
+{
     QStringList list;
     for (const std::string& text : texts)
         list << q(text);
     return list;
 }
 
-QString announce(const QString& url, const QString& time = "12:34:56") {
+QString announce(const QString& url, const QString& time = "12:34:56")
+{
     return url + "をダウンロードします。[" + time + "]";
 }
-QString progress(const QString& url, const QString& time = "12:34:56") {
+QString progress(const QString& url, const QString& time = "12:34:56")
+{
     return url + "をダウンロード中です。[" + time + "]";
 }
-QString success(const QString& time = "12:34:56") {
+QString success(const QString& time = "12:34:56")
+{
     return "ダウンロード完了しました。[" + time + "]";
 }
-QString failure(const QString& time = "12:34:56") {
+QString failure(const QString& time = "12:34:56")
+{
     return "ダウンロードできませんでした。[" + time + "]";
 }
 
-QByteArray gzipped(const QByteArray& plain) {
+QByteArray gzipped(const QByteArray& plain)
+{
     QProcess gzip;
     gzip.start("gzip", {"-c", "-n"});
     gzip.write(plain);
@@ -76,19 +84,22 @@ QByteArray gzipped(const QByteArray& plain) {
     return gzip.readAllStandardOutput();
 }
 
-QByteArray readFile(const QString& path) {
+QByteArray readFile(const QString& path)
+{
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
 }
 
-void writeFile(const QString& path, const QByteArray& bytes) {
+void writeFile(const QString& path, const QByteArray& bytes)
+{
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     file.write(bytes);
 }
 
 // Every entry under root with its size, so a test can see that nothing was written anywhere.
-QStringList snapshot(const QString& root) {
+QStringList snapshot(const QString& root)
+{
     QStringList entries;
     QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                     QDirIterator::Subdirectories);
@@ -117,10 +128,9 @@ public:
     FetchResponse response{FetchResponse::Status::Ok, "<rss/>", {}};
     bool throws = false;
 
-    void setRequestOverride(std::int32_t value) override {
-        calls.push_back("override " + std::to_string(value));
-    }
-    FetchResponse fetch(const std::string& url) override {
+    void setRequestOverride(std::int32_t value) override { calls.push_back("override " + std::to_string(value)); }
+    FetchResponse fetch(const std::string& url) override
+    {
         calls.push_back("fetch " + url);
         if (throws)
             throw std::runtime_error("transfer component error");
@@ -134,7 +144,8 @@ public:
     std::function<void()> onFirstWait;
     std::atomic<int> wakes{0};
 
-    void waitUntil(const std::function<bool()>& finished) override {
+    void waitUntil(const std::function<bool()>& finished) override
+    {
         if (onFirstWait) {
             auto hook = std::move(onFirstWait);
             onFirstWait = nullptr;
@@ -157,34 +168,35 @@ private:
     std::string m_appDir;
     test::FixedClock m_clock;
 
-    std::string cachePath(const std::string& fileName) const {
+    std::string cachePath(const std::string& fileName) const
+    {
         return DataFilePath(m_appDir, DataFolder::Cache, fileName);
     }
     QString logFolder() const { return q(DataFolderPath(m_appDir, DataFolder::Cache)); }
-    QStringList logEntries() const {
-        return QDir(logFolder())
-            .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    QStringList logEntries() const
+    {
+        return QDir(logFolder()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     }
     std::int32_t download(Transfer& transfer, test::RecordingStatusLine& status, const std::string& url,
-                          const std::string& fileName, std::string& feedCachePath,
-                          const Clock* clock = nullptr) {
+                          const std::string& fileName, std::string& feedCachePath, const Clock* clock = nullptr)
+    {
         const DownloadSite site{m_appDir, clock ? *clock : m_clock};
         return DownloadFeed(transfer, status, url, fileName, site, feedCachePath);
     }
 
-    void addRedirectChain(const std::string& name, int hops) {
+    void addRedirectChain(const std::string& name, int hops)
+    {
         for (int hop = 1; hop <= hops; ++hop) {
             const std::string next = hop < hops ? "/" + name + "/" + std::to_string(hop + 1) : "/feed";
-            m_server->setRoute("/" + name + "/" + std::to_string(hop),
-                               ScriptedResponse::redirect(m_server->url(next)));
+            m_server->setRoute("/" + name + "/" + std::to_string(hop), ScriptedResponse::redirect(m_server->url(next)));
         }
     }
 
 private slots:
-    void initTestCase() {
+    void initTestCase()
+    {
         // The transfer takes proxies from the environment; these tests talk to 127.0.0.1 directly.
-        for (const char* name :
-             {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
+        for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
             qunsetenv(name);
 
         m_server = std::make_unique<LoopbackServer>();
@@ -196,8 +208,8 @@ private slots:
         server.setRoute("/dead-end", ScriptedResponse::withStatus(302, "<html>moved, but where?</html>"));
         addRedirectChain("five", 5);
         addRedirectChain("six", 6);
-        server.setRoute("/to-ftp", ScriptedResponse::redirect(
-                                       "ftp://127.0.0.1:" + std::to_string(server.port()) + "/feed.xml"));
+        server.setRoute("/to-ftp",
+                        ScriptedResponse::redirect("ftp://127.0.0.1:" + std::to_string(server.port()) + "/feed.xml"));
         server.setRoute("/to-file", ScriptedResponse::redirect("file:///etc/hostname"));
 
         ScriptedResponse silent = ScriptedResponse::ok(kFeedBody.toStdString());
@@ -227,8 +239,8 @@ private slots:
         server.setRoute("/gzip", ScriptedResponse::gzipEncoded(gzipped(kFeedBody).toStdString()));
         server.setRoute("/gzip-corrupt", ScriptedResponse::gzipEncoded("this is not gzip data at all"));
         // Decodes to four times the cap: the cap counts what is delivered, not what travels.
-        server.setRoute("/gzip-bomb", ScriptedResponse::gzipEncoded(
-                                          gzipped(QByteArray(int(4 * kTestCap), 'z')).toStdString()));
+        server.setRoute("/gzip-bomb",
+                        ScriptedResponse::gzipEncoded(gzipped(QByteArray(int(4 * kTestCap), 'z')).toStdString()));
 
         // Slow, but never below the stall rate for a whole stall period.
         ScriptedResponse drip = ScriptedResponse::ok(std::string(60, 'd'));
@@ -244,7 +256,8 @@ private slots:
 
     void cleanupTestCase() { m_server.reset(); }
 
-    void init() {
+    void init()
+    {
         m_dir = std::make_unique<QTemporaryDir>();
         QVERIFY(m_dir->isValid());
         m_appDir = m_dir->path().toStdString();
@@ -255,7 +268,8 @@ private slots:
 
     // --- Outcomes of a fetch over HTTP -------------------------------------------------------------------
 
-    void reportsEachTransferOutcome_data() {
+    void reportsEachTransferOutcome_data()
+    {
         QTest::addColumn<QString>("url");
         QTest::addColumn<int>("result");
         QTest::addColumn<bool>("fetched");  // the fetch returned a body: progress text and new cache path
@@ -272,8 +286,8 @@ private slots:
         QTest::newRow("six redirects") << url("/six/1") << -1 << false << kPrevious;
         QTest::newRow("redirect to ftp") << url("/to-ftp") << -1 << false << kPrevious;
         QTest::newRow("redirect to file") << url("/to-file") << -1 << false << kPrevious;
-        QTest::newRow("ftp URL") << "ftp://127.0.0.1:" + QString::number(m_server->port()) + "/feed" << -1
-                                 << false << kPrevious;
+        QTest::newRow("ftp URL") << "ftp://127.0.0.1:" + QString::number(m_server->port()) + "/feed" << -1 << false
+                                 << kPrevious;
         QTest::newRow("file URL") << "file:///etc/hostname" << -1 << false << kPrevious;
         QTest::newRow("empty URL") << "" << -1 << false << kPrevious;
         QTest::newRow("malformed URL") << "http://[::1" << -1 << false << kPrevious;
@@ -285,15 +299,15 @@ private slots:
         QTest::newRow("reset in a body without length") << url("/reset-unframed") << -1 << false << kPrevious;
         QTest::newRow("past the cap, with length") << url("/too-large") << -1 << false << kPrevious;
         QTest::newRow("past the cap, chunked") << url("/too-large-chunked") << -1 << false << kPrevious;
-        QTest::newRow("past the cap, without length")
-            << url("/too-large-unframed") << -1 << false << kPrevious;
+        QTest::newRow("past the cap, without length") << url("/too-large-unframed") << -1 << false << kPrevious;
         QTest::newRow("exactly at the cap") << url("/at-cap") << 0 << true << QByteArray(int(kTestCap), 'y');
         QTest::newRow("gzip") << url("/gzip") << 0 << true << body;
         QTest::newRow("corrupt gzip") << url("/gzip-corrupt") << -1 << false << kPrevious;
         QTest::newRow("gzip inflating past the cap") << url("/gzip-bomb") << -1 << false << kPrevious;
     }
 
-    void reportsEachTransferOutcome() {
+    void reportsEachTransferOutcome()
+    {
         QFETCH(QString, url);
         QFETCH(int, result);
         QFETCH(bool, fetched);
@@ -321,7 +335,8 @@ private slots:
         QCOMPARE(logEntries(), QStringList{"feed.xml"});
     }
 
-    void failsPastTheTotalTime() {
+    void failsPastTheTotalTime()
+    {
         TransferLimits limits = testLimits();
         limits.totalTimeout = 400ms;
         CurlTransfer transfer(limits);
@@ -332,7 +347,8 @@ private slots:
         QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
     }
 
-    void identifiesItselfAndAcceptsCompression() {
+    void identifiesItselfAndAcceptsCompression()
+    {
         CurlTransfer transfer(testLimits());
         const std::string target = "/feed?who=" + std::to_string(QDateTime::currentMSecsSinceEpoch());
         QCOMPARE(transfer.fetch(m_server->url(target)).status, FetchResponse::Status::Ok);
@@ -348,7 +364,8 @@ private slots:
 
     // --- The steps of a download ----------------------------------------------------------------------
 
-    void clearsTheRequestOverrideBeforeTheFetch() {
+    void clearsTheRequestOverrideBeforeTheFetch()
+    {
         ScriptedTransfer transfer;
         test::RecordingStatusLine status;
         std::string feedCachePath;
@@ -356,7 +373,8 @@ private slots:
         QCOMPARE(toList(transfer.calls), (QStringList{"override 0", "fetch http://example.test/rss"}));
     }
 
-    void readsTheClockAfreshForEachText() {
+    void readsTheClockAfreshForEachText()
+    {
         ScriptedTransfer transfer;
         test::RecordingStatusLine status;
         std::string feedCachePath;
@@ -367,7 +385,8 @@ private slots:
                               progress("http://example.test/rss", "10:00:02"), success("10:00:03")}));
     }
 
-    void anErrorRaisedByTheTransferEndsInTheFailureText() {
+    void anErrorRaisedByTheTransferEndsInTheFailureText()
+    {
         ScriptedTransfer transfer;
         transfer.throws = true;
         test::RecordingStatusLine status;
@@ -377,7 +396,8 @@ private slots:
         QCOMPARE(q(feedCachePath), q(kEarlierPath));
     }
 
-    void anAbortedFetchLeavesLabelAndFilesAlone() {
+    void anAbortedFetchLeavesLabelAndFilesAlone()
+    {
         writeFile(q(cachePath("feed.xml")), kPrevious);
         ScriptedTransfer transfer;
         transfer.response = FetchResponse{FetchResponse::Status::Aborted, {}, "closing"};
@@ -389,21 +409,22 @@ private slots:
         QCOMPARE(readFile(q(cachePath("feed.xml"))), kPrevious);
     }
 
-    void cachePathHasNoDoubledSeparatorAfterAFolderEndingInOne() {
+    void cachePathHasNoDoubledSeparatorAfterAFolderEndingInOne()
+    {
         ScriptedTransfer transfer;
         test::RecordingStatusLine status;
         std::string feedCachePath;
         const std::string appDir = m_appDir + kPathSeparator;
         const DownloadSite site{appDir, m_clock};
-        QCOMPARE(DownloadFeed(transfer, status, "http://example.test/rss", "feed.xml", site, feedCachePath),
-                 0);
+        QCOMPARE(DownloadFeed(transfer, status, "http://example.test/rss", "feed.xml", site, feedCachePath), 0);
         const std::string sep(1, kPathSeparator);
         QCOMPARE(q(feedCachePath), q(m_appDir + sep + "data" + sep + "log" + sep + "feed.xml"));
     }
 
     // --- The cache file -------------------------------------------------------------------------------
 
-    void aShorterSecondDownloadReplacesTheWholeFile() {
+    void aShorterSecondDownloadReplacesTheWholeFile()
+    {
         m_server->setRoute("/long", ScriptedResponse::ok(std::string(10000, 'L')));
         m_server->setRoute("/short", ScriptedResponse::ok("<rss/>"));
         CurlTransfer transfer(testLimits());
@@ -417,13 +438,15 @@ private slots:
         QCOMPARE(logEntries(), QStringList{"feed.xml"});
     }
 
-    void replacesAPlantedLinkWithoutWritingThroughIt_data() {
+    void replacesAPlantedLinkWithoutWritingThroughIt_data()
+    {
         QTest::addColumn<bool>("targetExists");
         QTest::newRow("link to a file") << true;
         QTest::newRow("dangling link") << false;
     }
 
-    void replacesAPlantedLinkWithoutWritingThroughIt() {
+    void replacesAPlantedLinkWithoutWritingThroughIt()
+    {
         QFETCH(bool, targetExists);
         const QString outside = m_dir->filePath("outside.txt");
         if (targetExists)
@@ -443,7 +466,8 @@ private slots:
             QCOMPARE(readFile(outside), QByteArray("keep me"));
     }
 
-    void failsWithoutTheCacheFolderAndCreatesNone() {
+    void failsWithoutTheCacheFolderAndCreatesNone()
+    {
         QVERIFY(QDir(logFolder()).removeRecursively());
         const QStringList before = snapshot(m_dir->path());
         ScriptedTransfer transfer;
@@ -452,13 +476,14 @@ private slots:
 
         QCOMPARE(download(transfer, status, "http://example.test/rss", "feed.xml", feedCachePath), -1);
 
-        QCOMPARE(toList(status.captions), (QStringList{announce("http://example.test/rss"),
-                                                       progress("http://example.test/rss"), failure()}));
+        QCOMPARE(toList(status.captions),
+                 (QStringList{announce("http://example.test/rss"), progress("http://example.test/rss"), failure()}));
         QCOMPARE(q(feedCachePath), q(cachePath("feed.xml")));
         QCOMPARE(snapshot(m_dir->path()), before);
     }
 
-    void failsWhenTheCachePathIsAFolder() {
+    void failsWhenTheCachePathIsAFolder()
+    {
         QVERIFY(QDir().mkpath(q(cachePath("feed.xml"))));
         ScriptedTransfer transfer;
         test::RecordingStatusLine status;
@@ -471,7 +496,8 @@ private slots:
         QCOMPARE(logEntries(), QStringList{"feed.xml"});
     }
 
-    void refusesUnsafeCacheNames_data() {
+    void refusesUnsafeCacheNames_data()
+    {
         QTest::addColumn<QString>("fileName");
         QTest::newRow("climbs one folder") << "../escape.xml";
         QTest::newRow("climbs to the base") << "../../escape.xml";
@@ -494,24 +520,25 @@ private slots:
         QTest::newRow("delete") << "a\x7f.xml";
     }
 
-    void refusesUnsafeCacheNames() {
+    void refusesUnsafeCacheNames()
+    {
         QFETCH(QString, fileName);
         const QStringList before = snapshot(m_dir->path());
         ScriptedTransfer transfer;
         test::RecordingStatusLine status;
         std::string feedCachePath = kEarlierPath;
 
-        QCOMPARE(download(transfer, status, "http://example.test/rss", fileName.toStdString(), feedCachePath),
-                 -1);
+        QCOMPARE(download(transfer, status, "http://example.test/rss", fileName.toStdString(), feedCachePath), -1);
 
         QCOMPARE(toList(transfer.calls).size(), 2);
-        QCOMPARE(toList(status.captions), (QStringList{announce("http://example.test/rss"),
-                                                       progress("http://example.test/rss"), failure()}));
+        QCOMPARE(toList(status.captions),
+                 (QStringList{announce("http://example.test/rss"), progress("http://example.test/rss"), failure()}));
         QCOMPARE(q(feedCachePath), q(cachePath(fileName.toStdString())));
         QCOMPARE(snapshot(m_dir->path()), before);
     }
 
-    void acceptsOrdinaryNames_data() {
+    void acceptsOrdinaryNames_data()
+    {
         QTest::addColumn<QString>("fileName");
         QTest::newRow("plain") << "news.xml";
         QTest::newRow("Japanese") << "日本語ニュース.xml";
@@ -521,27 +548,29 @@ private slots:
         QTest::newRow("empty stem") << ".xml";
     }
 
-    void acceptsOrdinaryNames() {
+    void acceptsOrdinaryNames()
+    {
         QFETCH(QString, fileName);
         ScriptedTransfer transfer;
         test::RecordingStatusLine status;
         std::string feedCachePath;
-        QCOMPARE(download(transfer, status, "http://example.test/rss", fileName.toStdString(), feedCachePath),
-                 0);
+        QCOMPARE(download(transfer, status, "http://example.test/rss", fileName.toStdString(), feedCachePath), 0);
         QCOMPARE(readFile(q(feedCachePath)), QByteArray("<rss/>"));
         QCOMPARE(logEntries(), QStringList{fileName});
     }
 
     // --- Waiting, nesting and aborting ----------------------------------------------------------------
 
-    void abortEndsAFetchUnderWayPromptly_data() {
+    void abortEndsAFetchUnderWayPromptly_data()
+    {
         QTest::addColumn<QString>("path");
         QTest::newRow("waiting for the headers") << "/stall-headers";
         QTest::newRow("stalled in the body") << "/stall-body";
         QTest::newRow("slow drip") << "/long-drip";
     }
 
-    void abortEndsAFetchUnderWayPromptly() {
+    void abortEndsAFetchUnderWayPromptly()
+    {
         QFETCH(QString, path);
         TransferLimits limits = testLimits();
         limits.stallTime = 10s;  // only the abort may end it
@@ -559,7 +588,8 @@ private slots:
         QVERIFY2(elapsed < 500, qPrintable(QString::number(elapsed) + " ms"));
     }
 
-    void closingDuringTheWaitEndsTheDownloadSilently() {
+    void closingDuringTheWaitEndsTheDownloadSilently()
+    {
         writeFile(q(cachePath("feed.xml")), kPrevious);
         PollingWaiter waiter;
         TransferLimits limits = testLimits();
@@ -592,7 +622,8 @@ private slots:
         QCOMPARE(m_server->requestCount("/feed"), requests);
     }
 
-    void aFetchStartedInsideTheWaitRunsOnItsOwn() {
+    void aFetchStartedInsideTheWaitRunsOnItsOwn()
+    {
         ScriptedResponse slow = ScriptedResponse::ok("<rss>outer</rss>");
         slow.delayBeforeHeaders = 300ms;
         m_server->setRoute("/slow-outer", slow);
@@ -608,9 +639,7 @@ private slots:
         std::string feedCachePath;
         int innerResult = 1;
         std::string innerPath;
-        waiter.onFirstWait = [&] {
-            innerResult = download(transfer, status, innerUrl, "inner.xml", innerPath);
-        };
+        waiter.onFirstWait = [&] { innerResult = download(transfer, status, innerUrl, "inner.xml", innerPath); };
 
         QCOMPARE(download(transfer, status, outerUrl, "outer.xml", feedCachePath), 0);
 

@@ -40,7 +40,10 @@ public:
     float newsWidth() const override { return static_cast<float>(caption.size()) * twipsPerByte; }
     float stripWidth() const override { return strip; }
     void setCounter(Counter counter, std::int32_t value) override { counters[counter] = value; }
-    void setButtonPicture(PictureButton button, const std::string& path) override { pictures.emplace_back(button, path); }
+    void setButtonPicture(PictureButton button, const std::string& path) override
+    {
+        pictures.emplace_back(button, path);
+    }
     bool closing() const override { return closed; }
 };
 

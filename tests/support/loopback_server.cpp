@@ -19,38 +19,41 @@ namespace {
 constexpr int kPollMs = 20;
 constexpr std::size_t kMaxRequestHead = 64 * 1024;
 
-std::string reasonPhrase(int status) {
+std::string reasonPhrase(int status)
+{
     switch (status) {
-        case 200:
-            return "OK";
-        case 204:
-            return "No Content";
-        case 301:
-            return "Moved Permanently";
-        case 302:
-            return "Found";
-        case 303:
-            return "See Other";
-        case 307:
-            return "Temporary Redirect";
-        case 308:
-            return "Permanent Redirect";
-        case 404:
-            return "Not Found";
-        case 500:
-            return "Internal Server Error";
-        default:
-            return "Status";
+    case 200:
+        return "OK";
+    case 204:
+        return "No Content";
+    case 301:
+        return "Moved Permanently";
+    case 302:
+        return "Found";
+    case 303:
+        return "See Other";
+    case 307:
+        return "Temporary Redirect";
+    case 308:
+        return "Permanent Redirect";
+    case 404:
+        return "Not Found";
+    case 500:
+        return "Internal Server Error";
+    default:
+        return "Status";
     }
 }
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+bool equalsIgnoringCase(std::string_view a, std::string_view b)
+{
     return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
         return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
     });
 }
 
-std::string_view trimmed(std::string_view text) {
+std::string_view trimmed(std::string_view text)
+{
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
         text.remove_prefix(1);
     while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r'))
@@ -58,12 +61,14 @@ std::string_view trimmed(std::string_view text) {
     return text;
 }
 
-std::string pathOf(std::string_view target) {
+std::string pathOf(std::string_view target)
+{
     return std::string(target.substr(0, target.find('?')));
 }
 
 // Closing with a zero linger time sends RST instead of FIN.
-void resetConnection(int fd) {
+void resetConnection(int fd)
+{
     const linger option{1, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &option, sizeof option);
     ::close(fd);
@@ -71,14 +76,16 @@ void resetConnection(int fd) {
 
 }  // namespace
 
-ScriptedResponse ScriptedResponse::ok(std::string body, std::string contentType) {
+ScriptedResponse ScriptedResponse::ok(std::string body, std::string contentType)
+{
     ScriptedResponse response;
     response.headers = {{"Content-Type", std::move(contentType)}};
     response.body = std::move(body);
     return response;
 }
 
-ScriptedResponse ScriptedResponse::withStatus(int status, std::string body) {
+ScriptedResponse ScriptedResponse::withStatus(int status, std::string body)
+{
     ScriptedResponse response;
     response.status = status;
     response.headers = {{"Content-Type", "text/html"}};
@@ -86,20 +93,23 @@ ScriptedResponse ScriptedResponse::withStatus(int status, std::string body) {
     return response;
 }
 
-ScriptedResponse ScriptedResponse::redirect(std::string location, int status) {
+ScriptedResponse ScriptedResponse::redirect(std::string location, int status)
+{
     ScriptedResponse response;
     response.status = status;
     response.headers = {{"Location", std::move(location)}};
     return response;
 }
 
-ScriptedResponse ScriptedResponse::gzipEncoded(std::string compressedBody, std::string contentType) {
+ScriptedResponse ScriptedResponse::gzipEncoded(std::string compressedBody, std::string contentType)
+{
     ScriptedResponse response = ok(std::move(compressedBody), std::move(contentType));
     response.headers.emplace_back("Content-Encoding", "gzip");
     return response;
 }
 
-std::string RecordedRequest::header(std::string_view name) const {
+std::string RecordedRequest::header(std::string_view name) const
+{
     for (const auto& [key, value] : headers) {
         if (equalsIgnoringCase(key, name))
             return value;
@@ -107,7 +117,8 @@ std::string RecordedRequest::header(std::string_view name) const {
     return {};
 }
 
-LoopbackServer::LoopbackServer() {
+LoopbackServer::LoopbackServer()
+{
     m_listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (m_listenFd < 0)
         throw std::runtime_error("loopback server: no socket");
@@ -128,7 +139,8 @@ LoopbackServer::LoopbackServer() {
     m_acceptThread = std::thread([this] { acceptLoop(); });
 }
 
-LoopbackServer::~LoopbackServer() {
+LoopbackServer::~LoopbackServer()
+{
     {
         const std::lock_guard lock(m_mutex);
         m_stopping.store(true);
@@ -141,33 +153,38 @@ LoopbackServer::~LoopbackServer() {
         connection.join();
 }
 
-std::string LoopbackServer::url(std::string_view path) const {
+std::string LoopbackServer::url(std::string_view path) const
+{
     return "http://127.0.0.1:" + std::to_string(m_port) + std::string(path);
 }
 
-void LoopbackServer::setRoute(const std::string& path, ScriptedResponse response) {
+void LoopbackServer::setRoute(const std::string& path, ScriptedResponse response)
+{
     const std::lock_guard lock(m_mutex);
     m_routes[path] = std::move(response);
 }
 
-void LoopbackServer::clearRoutes() {
+void LoopbackServer::clearRoutes()
+{
     const std::lock_guard lock(m_mutex);
     m_routes.clear();
 }
 
-std::vector<RecordedRequest> LoopbackServer::requests() const {
+std::vector<RecordedRequest> LoopbackServer::requests() const
+{
     const std::lock_guard lock(m_mutex);
     return m_requests;
 }
 
-std::size_t LoopbackServer::requestCount(std::string_view path) const {
+std::size_t LoopbackServer::requestCount(std::string_view path) const
+{
     const std::lock_guard lock(m_mutex);
-    return static_cast<std::size_t>(
-        std::count_if(m_requests.begin(), m_requests.end(),
-                      [path](const auto& request) { return pathOf(request.target) == path; }));
+    return static_cast<std::size_t>(std::count_if(
+        m_requests.begin(), m_requests.end(), [path](const auto& request) { return pathOf(request.target) == path; }));
 }
 
-void LoopbackServer::acceptLoop() {
+void LoopbackServer::acceptLoop()
+{
     while (!stopping()) {
         pollfd waiting{m_listenFd, POLLIN, 0};
         if (::poll(&waiting, 1, kPollMs) <= 0)
@@ -180,7 +197,8 @@ void LoopbackServer::acceptLoop() {
     }
 }
 
-void LoopbackServer::serve(int fd) {
+void LoopbackServer::serve(int fd)
+{
     RecordedRequest request;
     if (!readRequest(fd, request)) {
         ::close(fd);
@@ -196,7 +214,8 @@ void LoopbackServer::serve(int fd) {
     respond(fd, response);
 }
 
-bool LoopbackServer::readRequest(int fd, RecordedRequest& request) {
+bool LoopbackServer::readRequest(int fd, RecordedRequest& request)
+{
     std::string head;
     std::size_t end = std::string::npos;
     while (end == std::string::npos) {
@@ -238,12 +257,12 @@ bool LoopbackServer::readRequest(int fd, RecordedRequest& request) {
     return true;
 }
 
-void LoopbackServer::respond(int fd, const ScriptedResponse& response) {
+void LoopbackServer::respond(int fd, const ScriptedResponse& response)
+{
     using Framing = ScriptedResponse::Framing;
     const std::string& body = response.body;
 
-    std::string head =
-        "HTTP/1.1 " + std::to_string(response.status) + " " + reasonPhrase(response.status) + "\r\n";
+    std::string head = "HTTP/1.1 " + std::to_string(response.status) + " " + reasonPhrase(response.status) + "\r\n";
     for (const auto& [name, value] : response.headers)
         head += name + ": " + value + "\r\n";
     if (response.framing == Framing::ContentLength)
@@ -307,7 +326,8 @@ void LoopbackServer::respond(int fd, const ScriptedResponse& response) {
     ::close(fd);
 }
 
-bool LoopbackServer::sendAll(int fd, std::string_view data) {
+bool LoopbackServer::sendAll(int fd, std::string_view data)
+{
     while (!data.empty()) {
         if (stopping())
             return false;
@@ -325,7 +345,8 @@ bool LoopbackServer::sendAll(int fd, std::string_view data) {
     return true;
 }
 
-bool LoopbackServer::pause(std::chrono::milliseconds duration) {
+bool LoopbackServer::pause(std::chrono::milliseconds duration)
+{
     std::unique_lock lock(m_mutex);
     if (duration.count() > 0)
         m_stopSignal.wait_for(lock, duration, [this] { return stopping(); });

@@ -48,8 +48,7 @@ struct ScriptedResponse {
     static ScriptedResponse withStatus(int status, std::string body = {});
     static ScriptedResponse redirect(std::string location, int status = 302);
     // compressedBody must already be gzip data; it is sent as is with Content-Encoding: gzip.
-    static ScriptedResponse gzipEncoded(std::string compressedBody,
-                                        std::string contentType = "application/xml");
+    static ScriptedResponse gzipEncoded(std::string compressedBody, std::string contentType = "application/xml");
 };
 
 struct RecordedRequest {

@@ -20,7 +20,8 @@ const QColor kBlue(0x1F, 0x6F, 0xD0);
 const QColor kRed(0xD0, 0x22, 0x22);
 
 // Coordinates on a 16 x 16 grid; half-pixel positions keep one-pixel lines crisp.
-void drawPage(QPainter& p, const QColor& paper = Qt::white, const QColor& edge = kOutline) {
+void drawPage(QPainter& p, const QColor& paper = Qt::white, const QColor& edge = kOutline)
+{
     const QPolygonF sheet{QPointF(2.5, 0.5), QPointF(10.5, 0.5), QPointF(13.5, 3.5), QPointF(13.5, 15.5),
                           QPointF(2.5, 15.5)};
     p.setPen(QPen(edge, 1.0));
@@ -29,7 +30,8 @@ void drawPage(QPainter& p, const QColor& paper = Qt::white, const QColor& edge =
     p.drawPolyline(QPolygonF{QPointF(10.5, 0.5), QPointF(10.5, 3.5), QPointF(13.5, 3.5)});
 }
 
-void drawGlobe(QPainter& p, const QPointF& centre, double radius, const QColor& sea, const QColor& land) {
+void drawGlobe(QPainter& p, const QPointF& centre, double radius, const QColor& sea, const QColor& land)
+{
     QPainterPath disc;
     disc.addEllipse(centre, radius, radius);
     p.setPen(Qt::NoPen);
@@ -47,7 +49,8 @@ void drawGlobe(QPainter& p, const QPointF& centre, double radius, const QColor& 
     p.drawPath(disc);
 }
 
-void drawMeridians(QPainter& p, const QPointF& centre, double radius, const QColor& colour) {
+void drawMeridians(QPainter& p, const QPointF& centre, double radius, const QColor& colour)
+{
     p.setPen(QPen(colour, 0.8));
     p.setBrush(Qt::NoBrush);
     p.drawEllipse(centre, radius * 0.45, radius);
@@ -55,7 +58,8 @@ void drawMeridians(QPainter& p, const QPointF& centre, double radius, const QCol
     p.drawLine(QPointF(centre.x(), centre.y() - radius), QPointF(centre.x(), centre.y() + radius));
 }
 
-void drawFolder(QPainter& p, const QColor& body, bool open) {
+void drawFolder(QPainter& p, const QColor& body, bool open)
+{
     QPainterPath back;
     back.moveTo(1.5, 13.5);
     back.lineTo(1.5, 3.5);
@@ -78,13 +82,15 @@ void drawFolder(QPainter& p, const QColor& body, bool open) {
     }
 }
 
-void drawCross(QPainter& p, const QPointF& centre, double half, double width) {
+void drawCross(QPainter& p, const QPointF& centre, double half, double width)
+{
     p.setPen(QPen(kRed, width, Qt::SolidLine, Qt::RoundCap));
     p.drawLine(centre + QPointF(-half, -half), centre + QPointF(half, half));
     p.drawLine(centre + QPointF(half, -half), centre + QPointF(-half, half));
 }
 
-void drawRoundArrowButton(QPainter& p, bool pointsLeft) {
+void drawRoundArrowButton(QPainter& p, bool pointsLeft)
+{
     p.setPen(QPen(kGreen.darker(150), 1.0));
     p.setBrush(kGreen);
     p.drawEllipse(QPointF(8.0, 8.0), 7.0, 7.0);
@@ -102,7 +108,8 @@ void drawRoundArrowButton(QPainter& p, bool pointsLeft) {
 
 // An arc with an arrowhead at its end; angles in degrees, counter-clockwise on screen.
 void drawCurvedArrow(QPainter& p, const QPointF& centre, double radius, double start, double sweep,
-                     const QColor& colour) {
+                     const QColor& colour)
+{
     QPainterPath arc;
     const QRectF box(centre.x() - radius, centre.y() - radius, 2 * radius, 2 * radius);
     arc.arcMoveTo(box, start);
@@ -118,11 +125,11 @@ void drawCurvedArrow(QPainter& p, const QPointF& centre, double radius, double s
     const QPointF across(along.y(), -along.x());
     p.setPen(Qt::NoPen);
     p.setBrush(colour);
-    p.drawPolygon(
-        QPolygonF{tip + along * 2.4, tip + across * 2.4 - along * 0.4, tip - across * 2.4 - along * 0.4});
+    p.drawPolygon(QPolygonF{tip + along * 2.4, tip + across * 2.4 - along * 0.4, tip - across * 2.4 - along * 0.4});
 }
 
-void drawStar(QPainter& p, const QPointF& centre, double outer, double inner) {
+void drawStar(QPainter& p, const QPointF& centre, double outer, double inner)
+{
     QPolygonF star;
     for (int i = 0; i < 10; ++i) {
         const double angle = -std::numbers::pi / 2 + i * std::numbers::pi / 5;
@@ -134,14 +141,16 @@ void drawStar(QPainter& p, const QPointF& centre, double outer, double inner) {
     p.drawPolygon(star);
 }
 
-void drawPlus(QPainter& p, const QPointF& centre, double half, const QColor& colour) {
+void drawPlus(QPainter& p, const QPointF& centre, double half, const QColor& colour)
+{
     p.setPen(Qt::NoPen);
     p.setBrush(colour);
     p.drawRect(QRectF(centre.x() - half, centre.y() - 1.0, 2 * half, 2.0));
     p.drawRect(QRectF(centre.x() - 1.0, centre.y() - half, 2.0, 2 * half));
 }
 
-void drawScaledFolder(QPainter& p, const QPointF& offset, double scale) {
+void drawScaledFolder(QPainter& p, const QPointF& offset, double scale)
+{
     p.save();
     p.translate(offset);
     p.scale(scale, scale);
@@ -151,7 +160,8 @@ void drawScaledFolder(QPainter& p, const QPointF& offset, double scale) {
 
 using Drawing = std::function<void(QPainter&)>;
 
-QImage draw(const Drawing& drawing) {
+QImage draw(const Drawing& drawing)
+{
     QImage image = canvas(16, 16, qRgb(0xFF, 0xFF, 0xFF));
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
@@ -161,7 +171,8 @@ QImage draw(const Drawing& drawing) {
 
 }  // namespace
 
-std::vector<KeyedImage> imageListPictures() {
+std::vector<KeyedImage> imageListPictures()
+{
     const std::vector<std::pair<QString, Drawing>> drawings{
         {QStringLiteral("XML"),
          [](QPainter& p) {

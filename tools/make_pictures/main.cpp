@@ -17,7 +17,8 @@ using vantrel::pictures::ButtonRole;
 
 constexpr int kJpegQuality = 95;
 
-QByteArray encode(const QImage& image, const QByteArray& format) {
+QByteArray encode(const QImage& image, const QByteArray& format)
+{
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
@@ -35,7 +36,8 @@ QByteArray encode(const QImage& image, const QByteArray& format) {
 }
 
 // Leaves a file whose bytes are already right untouched, so a rerun changes no timestamps.
-bool store(const QString& path, const QImage& image) {
+bool store(const QString& path, const QImage& image)
+{
     const QByteArray format = path.endsWith(QLatin1String(".png")) ? QByteArray("png") : QByteArray("jpeg");
     const QByteArray bytes = encode(image, format);
     if (bytes.isEmpty())
@@ -59,7 +61,8 @@ bool store(const QString& path, const QImage& image) {
 
 }  // namespace
 
-int main(int argc, char* argv[]) {
+int main(int argc, char* argv[])
+{
     // No GUI application: the pictures are drawn with paths only, so no platform plugin or font is involved.
     QCoreApplication app(argc, argv);
     if (argc != 2) {

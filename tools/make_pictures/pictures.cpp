@@ -15,23 +15,26 @@ namespace {
 
 constexpr int kDotsPerMeter = 3780;  // 96 dpi
 
-constexpr QRgb grey(int level) {
+constexpr QRgb grey(int level)
+{
     return qRgb(level, level, level);
 }
 
-void fillRow(QImage& image, int y, int fromX, int toX, QRgb colour) {
+void fillRow(QImage& image, int y, int fromX, int toX, QRgb colour)
+{
     for (int x = fromX; x <= toX; ++x)
         image.setPixel(x, y, colour);
 }
 
-void fillColumn(QImage& image, int x, int fromY, int toY, QRgb colour) {
+void fillColumn(QImage& image, int x, int fromY, int toY, QRgb colour)
+{
     for (int y = fromY; y <= toY; ++y)
         image.setPixel(x, y, colour);
 }
 
 // Two-pixel bevel: the light pair runs along the top and left, the dark pair owns the bottom-right corner.
-void drawBevel(QImage& image, QRgb outerTopLeft, QRgb innerTopLeft, QRgb innerBottomRight,
-               QRgb outerBottomRight) {
+void drawBevel(QImage& image, QRgb outerTopLeft, QRgb innerTopLeft, QRgb innerBottomRight, QRgb outerBottomRight)
+{
     const int right = image.width() - 1;
     const int bottom = image.height() - 1;
     fillRow(image, 0, 0, right - 1, outerTopLeft);
@@ -46,7 +49,8 @@ void drawBevel(QImage& image, QRgb outerTopLeft, QRgb innerTopLeft, QRgb innerBo
 
 const QColor kGlyphColour(0xE6, 0xE6, 0xE6);
 
-void drawNextGlyph(QImage& image) {
+void drawNextGlyph(QImage& image)
+{
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
@@ -56,7 +60,8 @@ void drawNextGlyph(QImage& image) {
     painter.drawRect(QRectF(17.0, 5.5, 2.0, 9.0));
 }
 
-void drawLoadGlyph(QImage& image) {
+void drawLoadGlyph(QImage& image)
+{
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
 
@@ -78,15 +83,15 @@ void drawLoadGlyph(QImage& image) {
     const QPointF tip = arc.currentPosition();
     const QPointF along(std::sin(end), std::cos(end));
     const QPointF across(along.y(), -along.x());
-    const QPolygonF head{tip + along * 3.2, tip + across * 2.4 - along * 0.4,
-                         tip - across * 2.4 - along * 0.4};
+    const QPolygonF head{tip + along * 3.2, tip + across * 2.4 - along * 0.4, tip - across * 2.4 - along * 0.4};
     painter.setPen(Qt::NoPen);
     painter.setBrush(kGlyphColour);
     painter.drawPolygon(head);
 }
 
 // Distance-based shade: the edge value at the border, reaching the plain level after `length` pixels.
-int edgeShade(int distance, int edgeLevel, int plainLevel, int length) {
+int edgeShade(int distance, int edgeLevel, int plainLevel, int length)
+{
     if (distance >= length)
         return plainLevel;
     return edgeLevel + (plainLevel - edgeLevel) * distance / length;
@@ -94,7 +99,8 @@ int edgeShade(int distance, int edgeLevel, int plainLevel, int length) {
 
 }  // namespace
 
-QImage canvas(int width, int height, QRgb fill) {
+QImage canvas(int width, int height, QRgb fill)
+{
     QImage image(width, height, QImage::Format_RGB32);
     image.setDotsPerMeterX(kDotsPerMeter);
     image.setDotsPerMeterY(kDotsPerMeter);
@@ -102,7 +108,8 @@ QImage canvas(int width, int height, QRgb fill) {
     return image;
 }
 
-QImage buttonPicture(ButtonRole role) {
+QImage buttonPicture(ButtonRole role)
+{
     constexpr QRgb kFace = grey(0x1B);
     constexpr QRgb kPressedFace = grey(0x16);
     constexpr QRgb kLight = grey(0x51);
@@ -128,7 +135,8 @@ QImage buttonPicture(ButtonRole role) {
     return image;
 }
 
-QImage backgroundPicture() {
+QImage backgroundPicture()
+{
     QImage image = canvas(568, 28, grey(0x00));
     const int right = image.width() - 1;
     const int bottom = image.height() - 1;
@@ -139,7 +147,8 @@ QImage backgroundPicture() {
     return image;
 }
 
-QImage stripPicture() {
+QImage stripPicture()
+{
     constexpr int kPlain = 0x40;
     QImage image = canvas(425, 23, grey(kPlain));
     for (int y = 0; y < image.height(); ++y) {
@@ -151,7 +160,8 @@ QImage stripPicture() {
     return image;
 }
 
-QImage iconPicture() {
+QImage iconPicture()
+{
     QImage image = canvas(48, 48, qRgb(0xFF, 0xFF, 0xFF));
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
@@ -179,8 +189,7 @@ QImage iconPicture() {
     counter.closeSubpath();
 
     QPainterPath leg;
-    leg.addPolygon(
-        QPolygonF{QPointF(8.0, 14.0), QPointF(14.5, 14.0), QPointF(21.5, 28.0), QPointF(15.0, 28.0)});
+    leg.addPolygon(QPolygonF{QPointF(8.0, 14.0), QPointF(14.5, 14.0), QPointF(21.5, 28.0), QPointF(15.0, 28.0)});
     leg.closeSubpath();
 
     const QPainterPath letter = stem.united(bowlOuter.subtracted(counter)).united(leg);
