@@ -38,7 +38,9 @@ QByteArray encode(const QImage& image, const QByteArray& format)
 // Leaves a file whose bytes are already right untouched, so a rerun changes no timestamps.
 bool store(const QString& path, const QImage& image)
 {
-    const QByteArray format = path.endsWith(QLatin1String(".png")) ? QByteArray("png") : QByteArray("jpeg");
+    const QByteArray format = path.endsWith(QLatin1String(".png"))   ? QByteArray("png")
+                              : path.endsWith(QLatin1String(".ico")) ? QByteArray("ico")
+                                                                     : QByteArray("jpeg");
     const QByteArray bytes = encode(image, format);
     if (bytes.isEmpty())
         return false;
@@ -93,6 +95,8 @@ int main(int argc, char* argv[])
     ok &= store(resources + QStringLiteral("/strip.jpg"), vantrel::pictures::stripPicture());
     ok &= store(resources + QStringLiteral("/button.jpg"), normal);
     ok &= store(resources + QStringLiteral("/icon.png"), vantrel::pictures::iconPicture());
+    // The program file's icon on Windows (src/app/vantrel.rc).
+    ok &= store(resources + QStringLiteral("/vantrel.ico"), vantrel::pictures::iconPicture());
     for (const auto& [key, image] : vantrel::pictures::imageListPictures())
         ok &= store(resources + QStringLiteral("/imlst_") + key + QStringLiteral(".png"), image);
 
