@@ -11,6 +11,7 @@
 #include "board/error_numbers.h"
 #include "board/feed_tree.h"
 #include "platform/codepage.h"
+#include "platform/utf8_path.h"
 
 namespace vantrel {
 namespace {
@@ -22,15 +23,10 @@ namespace fs = std::filesystem;
     throw ToolkitError(error.number, std::string(error.description));
 }
 
-fs::path toPath(const std::string& utf8)
-{
-    return fs::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
 // The whole file; it is closed again before the text is parsed.
 std::string readBoardFile(const std::string& path)
 {
-    const fs::path file = toPath(path);
+    const fs::path file = Utf8Path(path);
     std::error_code ec;
     const fs::file_status status = fs::status(file, ec);
     if (status.type() == fs::file_type::not_found)

@@ -6,6 +6,7 @@
 
 #include "board/board_reader.h"
 #include "board/data_paths.h"
+#include "platform/utf8_path.h"
 
 namespace vantrel {
 namespace {
@@ -39,18 +40,12 @@ bool nameLess(const std::string& a, const std::string& b)
     return a < b;
 }
 
-std::string utf8Name(const fs::path& path)
-{
-    const std::u8string name = path.filename().u8string();
-    return std::string(name.begin(), name.end());
-}
-
 }  // namespace
 
 std::vector<std::string> ListBoardFiles(const std::string& folder)
 {
     std::error_code ec;
-    fs::directory_iterator entries(fs::path(std::u8string(folder.begin(), folder.end())), ec);
+    fs::directory_iterator entries(Utf8Path(folder), ec);
     if (ec)
         return {};
 
@@ -59,7 +54,7 @@ std::vector<std::string> ListBoardFiles(const std::string& folder)
         std::error_code typeError;
         if (!entries->is_regular_file(typeError))
             continue;
-        std::string name = utf8Name(entries->path());
+        std::string name = Utf8FileName(entries->path());
         if (hasBoardExtension(name))
             names.push_back(std::move(name));
     }

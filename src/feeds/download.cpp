@@ -9,6 +9,7 @@
 #include "platform/atomic_file.h"
 #include "platform/clock.h"
 #include "platform/transfer.h"
+#include "platform/utf8_path.h"
 
 namespace vantrel {
 namespace {
@@ -37,7 +38,7 @@ std::int32_t DownloadFeed(Transfer& transfer, StatusLine& status, const std::str
             if (IsSafeCacheFileName(fileName) && ReplaceFileContents(feedCachePath, response.body)) {
                 std::error_code error;
                 const auto length =
-                    std::filesystem::file_size(DataFilePath(site.appDir, DataFolder::Cache, fileName), error);
+                    std::filesystem::file_size(Utf8Path(DataFilePath(site.appDir, DataFolder::Cache, fileName)), error);
                 if (!error && length != 0) {
                     status.setCaption(stamped("ダウンロード完了しました。", site.clock));
                     return 0;

@@ -18,6 +18,8 @@
 #include <libxml/parserInternals.h>
 #include <libxml/xmlerror.h>
 
+#include "platform/utf8_path.h"
+
 namespace vantrel {
 namespace {
 
@@ -431,8 +433,7 @@ bool XmlDocument::load(const std::string& path)
     try {
         FileReader reader;
         // The path is UTF-8 on every platform, also where the narrow file API is not.
-        const std::u8string utf8Path(reinterpret_cast<const char8_t*>(path.data()), path.size());
-        reader.stream.open(std::filesystem::path(utf8Path), std::ios::binary | std::ios::ate);
+        reader.stream.open(Utf8Path(path), std::ios::binary | std::ios::ate);
         if (!reader.stream)
             return false;
         const std::streamoff size = reader.stream.tellg();
