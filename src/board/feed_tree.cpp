@@ -12,41 +12,6 @@ namespace {
 
 }  // namespace
 
-FeedTree::FeedTree(const FeedTree& other) : m_nodes(other.m_nodes)
-{
-    m_positionByKey.reserve(other.m_positionByKey.size());
-    for (const FeedNode& node : m_nodes) {
-        if (!node.Key.empty())
-            m_positionByKey.emplace(node.Key, node.position);
-    }
-}
-
-FeedTree& FeedTree::operator=(const FeedTree& other)
-{
-    if (this != &other)
-        *this = FeedTree(other);
-    return *this;
-}
-
-// Swapping, unlike a plain move, is guaranteed to keep the nodes where the key views point.
-FeedTree::FeedTree(FeedTree&& other)
-{
-    swap(other);
-}
-
-FeedTree& FeedTree::operator=(FeedTree&& other)
-{
-    FeedTree moved(std::move(other));
-    swap(moved);
-    return *this;
-}
-
-void FeedTree::swap(FeedTree& other) noexcept
-{
-    m_nodes.swap(other.m_nodes);
-    m_positionByKey.swap(other.m_positionByKey);
-}
-
 const FeedNode& FeedTree::Add(const std::optional<std::string>& parentKey, std::string key, std::string text,
                               std::string image, std::optional<std::string> selectedImage)
 {
@@ -55,26 +20,28 @@ const FeedNode& FeedTree::Add(const std::optional<std::string>& parentKey, std::
 
     std::int16_t parent = 0;
     if (parentKey) {
-        const auto found = parentKey->empty() ? m_positionByKey.end() : m_positionByKey.find(*parentKey);
+        // Empty keys are never indexed, so the empty parent key names no node.
+        const auto found = m_positionByKey.find(*parentKey);
         if (found == m_positionByKey.end())
             fail(errors::kElementNotFound);
         parent = found->second;
     }
 
+    if (!key.empty() && m_positionByKey.contains(key))
+        fail(errors::kKeyNotUnique);
+
     const auto position = static_cast<std::int16_t>(m_nodes.size() + 1);
     const FeedNode& node = m_nodes.emplace_back(
         FeedNode{std::move(key), std::move(text), std::move(image), std::move(selectedImage), parent, position});
-    if (node.Key.empty())
-        return node;
-    try {
-        if (m_positionByKey.try_emplace(node.Key, position).second)
-            return node;
-    } catch (...) {
-        m_nodes.pop_back();
-        throw;
+    if (!node.Key.empty()) {
+        try {
+            m_positionByKey.emplace(node.Key, position);
+        } catch (...) {
+            m_nodes.pop_back();
+            throw;
+        }
     }
-    m_nodes.pop_back();
-    fail(errors::kKeyNotUnique);
+    return node;
 }
 
 const FeedNode& FeedTree::Item(int position) const

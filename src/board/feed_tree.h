@@ -5,7 +5,6 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
-#include <string_view>
 #include <unordered_map>
 
 namespace vantrel {
@@ -34,13 +33,6 @@ class FeedTree {
 public:
     static constexpr std::int16_t kMaxNodes = 32767;
 
-    FeedTree() = default;
-    FeedTree(const FeedTree& other);
-    FeedTree& operator=(const FeedTree& other);
-    FeedTree(FeedTree&& other);
-    FeedTree& operator=(FeedTree&& other);
-    void swap(FeedTree& other) noexcept;
-
     // Without a parent key the node becomes a new root; otherwise the last child of the node with that key.
     // Throws ToolkitError (tree unchanged) on a used key, an unknown or empty parent key, or a full tree.
     const FeedNode& Add(const std::optional<std::string>& parentKey, std::string key, std::string text,
@@ -52,8 +44,7 @@ public:
 private:
     // A deque keeps the references returned by Add valid while the tree grows.
     std::deque<FeedNode> m_nodes;
-    // Views into the keys of m_nodes, which never move.
-    std::unordered_map<std::string_view, std::int16_t> m_positionByKey;
+    std::unordered_map<std::string, std::int16_t> m_positionByKey;
 };
 
 // A node is a folder when its image is exactly "OPEN" or "CLOSE".
