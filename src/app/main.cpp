@@ -5,6 +5,7 @@
 #include "platform/clock.h"
 #include "platform/curl_transfer.h"
 #include "platform/event_loop_waiter.h"
+#include "platform/executable_folder.h"
 
 int main(int argc, char* argv[])
 {
@@ -15,8 +16,7 @@ int main(int argc, char* argv[])
     vantrel::EventLoopWaiter waiter;
     vantrel::CurlTransfer transfer(vantrel::TransferLimits{}, &waiter);
     vantrel::QtErrorBox errorBox;
-    vantrel::Form1 form(QCoreApplication::applicationDirPath().toStdString(), transfer, errorBox,
-                        vantrel::systemClock());
+    vantrel::Form1 form(vantrel::ExecutableFolder(), transfer, errorBox, vantrel::systemClock());
     // Closing ends a fetch under way at once, so the program is gone promptly.
     form.onClosing = [&transfer] { transfer.abort(); };
     form.Form_Load();
