@@ -18,20 +18,44 @@ FeedRotation::FeedRotation(const FeedTree& tree, NewsList& list, SharedState& st
 
 void FeedRotation::picRefresh_MouseUp(std::int16_t /*button*/, std::int16_t /*shift*/, float x, float y)
 {
-    refreshStep(x, y);
+    request({false, x, y});
 }
 
 void FeedRotation::picNextNews_MouseUp(std::int16_t /*button*/, std::int16_t /*shift*/, float x, float y)
+{
+    request({true, x, y});
+}
+
+void FeedRotation::mnuPopupRefresh_Click()
+{
+    request({false, 0, 0});
+}
+
+void FeedRotation::request(Request request)
+{
+    m_held.push_back(request);
+    if (m_running)
+        return;
+    m_running = true;
+    // Closing drops whatever is still held.
+    while (!m_held.empty() && !m_window.closing()) {
+        const Request next = m_held.front();
+        m_held.pop_front();
+        if (next.nextFeed)
+            nextFeedStep(next.x, next.y);
+        else
+            refreshStep(next.x, next.y);
+    }
+    m_held.clear();
+    m_running = false;
+}
+
+void FeedRotation::nextFeedStep(float x, float y)
 {
     if (CoordinateGate(x, y))
         m_window.setButtonPicture(PictureButton::NextNews, picturePath("next.jpg"));
     m_state.FeedIndex = NextIndex(m_state.FeedIndex);
     refreshStep(x, y);
-}
-
-void FeedRotation::mnuPopupRefresh_Click()
-{
-    refreshStep(0, 0);
 }
 
 void FeedRotation::refreshStep(float x, float y)
@@ -46,7 +70,6 @@ void FeedRotation::refreshStep(float x, float y)
     if (m_window.closing())
         return;
     if (downloaded && m_state.FetchResult == 0) {
-        // A nested step may have moved FeedIndex while the fetch waited; label the feed it now names.
         const std::int16_t index = m_state.FeedIndex;
         if (index >= 1 && index <= m_tree.Count()) {
             m_state.FeedLabel = "[" + m_tree.Item(index).Text + "]";

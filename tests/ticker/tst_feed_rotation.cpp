@@ -92,7 +92,8 @@ private slots:
 
     void exitAtThePendingEventsPointStopsTheStep();
     void exitWhileTheFetchWaitsStopsTheStep();
-    void nestedNextFeedDuringTheFetchLabelsTheFeedItLeftCurrent();
+    void nextFeedDuringAFetchIsHeldUntilTheStepEnds();
+    void quickNextFeedClicksRunOnceEachInOrder();
 };
 
 void TestFeedRotation::gateRoundsHalfToEvenThenAnds_data()
@@ -345,36 +346,73 @@ void TestFeedRotation::exitWhileTheFetchWaitsStopsTheStep()
     rig.state.FeedIndex = 1;
     rig.list.Add("1").SubItem(NewsItem::Title) = "old";
     rig.transfer.replies[kUrlA] = FetchResponse{FetchResponse::Status::Aborted, {}, "closing"};
-    rig.transfer.duringFetch = [&](const std::string&) { rig.window.closed = true; };
+    rig.transfer.duringFetch = [&](const std::string&) {
+        rig.rotation.picNextNews_MouseUp(1, 0, 15, 30);
+        rig.window.closed = true;
+    };
 
     rig.rotation.mnuPopupRefresh_Click();
 
+    // The held next-feed step is dropped with the rest.
+    QCOMPARE(rig.transfer.fetched.size(), std::size_t{1});
+    QCOMPARE(rig.state.FeedIndex, std::int16_t{2});
+    QVERIFY(rig.window.pictures.empty());
     QCOMPARE(rig.window.captions.size(), std::size_t{1});  // the announce text only
     QCOMPARE(rig.state.NewsIndex, std::int16_t{0});
     QVERIFY(!fs::exists(rig.cacheFile("Alpha")));
 }
 
-void TestFeedRotation::nestedNextFeedDuringTheFetchLabelsTheFeedItLeftCurrent()
+void TestFeedRotation::nextFeedDuringAFetchIsHeldUntilTheStepEnds()
 {
     Rig rig;
     addExampleTree(rig.tree);
     rig.state.FeedIndex = 1;
     rig.transfer.serve(kUrlA, rss({"alpha"}));
-    rig.transfer.serve(kUrlB, rss({"beta"}));
-    bool nested = false;
-    rig.transfer.duringFetch = [&](const std::string&) {
-        if (!nested) {
-            nested = true;
-            rig.rotation.picNextNews_MouseUp(1, 0, 0, 0);
+    rig.transfer.serve(kUrlB, rss({"beta", "gamma"}));
+    rig.transfer.duringFetch = [&](const std::string& url) {
+        if (url != kUrlA)
+            return;
+        rig.rotation.picNextNews_MouseUp(1, 0, 15, 30);
+        // Held: neither its FeedIndex + 1 nor its pictures have happened yet.
+        QCOMPARE(rig.state.FeedIndex, std::int16_t{2});
+        QVERIFY(rig.window.pictures.empty());
+    };
+
+    rig.rotation.mnuPopupRefresh_Click();
+
+    QCOMPARE(rig.transfer.fetched, (std::vector<std::string>{kUrlA, kUrlB}));
+    QCOMPARE(readFile(rig.cacheFile("Alpha")), rss({"alpha"}));
+    QCOMPARE(rig.state.FeedIndex, std::int16_t{4});
+    QCOMPARE(rig.list.Count(), 2);
+    for (std::int32_t row = 1; row <= rig.list.Count(); ++row)
+        QCOMPARE(rig.list.Item(row).SubItem(NewsItem::Source), std::string("[Beta]"));
+    QCOMPARE(rig.window.caption, std::string("beta[Beta]"));
+    QCOMPARE(rig.window.pictures.size(), std::size_t{2});
+}
+
+void TestFeedRotation::quickNextFeedClicksRunOnceEachInOrder()
+{
+    Rig rig;
+    rig.tree.Add(std::nullopt, "r1", "Root", "CLOSE", "OPEN");
+    std::vector<std::string> urls;
+    for (const char* name : {"One", "Two", "Three", "Four", "Five"}) {
+        urls.push_back(std::string("http://127.0.0.1:9/") + name);
+        rig.tree.Add(std::string("r1"), urls.back(), name, "XML");
+        rig.transfer.serve(urls.back(), rss({name}));
+    }
+    rig.state.FeedIndex = 1;
+    rig.transfer.duringFetch = [&](const std::string& url) {
+        if (url == urls[0] && rig.transfer.fetched.size() == 1) {
+            for (int click = 0; click < 3; ++click)
+                rig.rotation.picNextNews_MouseUp(1, 0, 0, 0);
         }
     };
 
     rig.rotation.mnuPopupRefresh_Click();
 
-    // The outer step finishes last and reads FeedIndex afresh: feed B is current.
-    QCOMPARE(rig.state.FeedIndex, std::int16_t{4});
-    QCOMPARE(rig.state.FeedLabel, std::string("[Beta]"));
-    QCOMPARE(rig.window.caption, std::string("alpha[Beta]"));
+    QCOMPARE(rig.transfer.fetched, (std::vector<std::string>{urls[0], urls[1], urls[2], urls[3]}));
+    QCOMPARE(rig.state.FeedIndex, std::int16_t{5});
+    QCOMPARE(rig.window.caption, std::string("Four[Four]"));
 }
 
 QTEST_GUILESS_MAIN(TestFeedRotation)
