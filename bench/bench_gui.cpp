@@ -28,8 +28,7 @@
 #include "figures.h"
 #include "floor/floor_window.h"
 #include "loopback_server.h"
-#include "platform/curl_transfer.h"
-#include "platform/event_loop_waiter.h"
+#include "platform/network_transfer.h"
 #include "probe.h"
 
 namespace vantrel::bench {
@@ -109,13 +108,12 @@ private:
     std::map<QWidget*, Seen> m_seen;
 };
 
-// The window on an application folder of its own, fetching over libcurl from a loopback server.
+// The window on an application folder of its own, fetching over Qt Network from a loopback server.
 struct WindowRig {
     test::LoopbackServer server;
     FixedClock clock;
     SilentErrorBox errorBox;
-    EventLoopWaiter waiter;
-    CurlTransfer transfer{TransferLimits{}, &waiter};
+    NetworkTransfer transfer;
     std::unique_ptr<Form1> form;
     QWidget* strip = nullptr;
     QLabel* headline = nullptr;
@@ -383,7 +381,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     WindowRig rig;
     g_rig = &rig;
-    // One refresh first, so the ticks below rotate a real list. Being the first, it also sets up libcurl.
+    // One refresh first, so the ticks below rotate a real list. Being the first, it also sets up Qt Network.
     const Clock::time_point start = Clock::now();
     rig.form->mnuPopupRefresh_Click();
     SetFigure("first_click.ms", seconds(Clock::now() - start) * 1e3);

@@ -6,6 +6,7 @@
 #include <QCursor>
 #include <QGroupBox>
 #include <QImage>
+#include <QImageReader>
 #include <QMenu>
 #include <QPainter>
 
@@ -40,9 +41,12 @@ QRect twipsRect(int left, int top, int width, int height)
     return QRect(twipsToPixels(left), twipsToPixels(top), twipsToPixels(width), twipsToPixels(height));
 }
 
+// Every compiled-in picture is PNG. Told so, Qt decodes it itself instead of asking each image plugin first.
 QPixmap resourcePicture(const QString& name)
 {
-    return QPixmap(QStringLiteral(":/vantrel/") + name);
+    QImageReader reader(QStringLiteral(":/vantrel/") + name, "png");
+    reader.setAutoDetectImageFormat(false);
+    return QPixmap::fromImage(reader.read());
 }
 
 // Where the headline's font is missing, an installed Japanese proportional Gothic takes its place.
@@ -65,7 +69,7 @@ Form1::Form1(std::string appDir, Transfer& transfer, ErrorBox& errorBox, const C
     QPalette colours = palette();
     colours.setColor(QPalette::Window, QApplication::palette("QMenu").color(QPalette::WindowText));
     setPalette(colours);
-    m_background = resourcePicture(QStringLiteral("background.jpg"));
+    m_background = resourcePicture(QStringLiteral("background.png"));
     for (const char* key : kImageKeys) {
         QPixmap image = resourcePicture(QStringLiteral("imlst/%1.png").arg(QLatin1String(key)));
         if (image.isNull()) {
@@ -95,7 +99,7 @@ void Form1::buildControls()
     m_pic1->setObjectName(QStringLiteral("pic1"));
     m_pic1->setGeometry(twipsRect(30, 50, 6375, 340));
     m_pic1->setBackground(QColor(0x40, 0x40, 0x40));
-    m_pic1->setPicture(resourcePicture(QStringLiteral("strip.jpg")));
+    m_pic1->setPicture(resourcePicture(QStringLiteral("strip.png")));
     m_pic1->onMove = [this](const PointerArgs& args) { pic1_MouseMove(args); };
 
     registerFontSubstitutes();
@@ -110,7 +114,7 @@ void Form1::buildControls()
     m_lbNews->setLeftTwips(120);
     m_lbNews->setCaption(QStringLiteral("Vantrel is ready..."));
 
-    const QPixmap buttonPicture = resourcePicture(QStringLiteral("button.jpg"));
+    const QPixmap buttonPicture = resourcePicture(QStringLiteral("button.png"));
     const QColor buttonBackground = QApplication::palette().color(QPalette::Base);
     m_picRefresh = new PictureBox(this);
     m_picRefresh->setObjectName(QStringLiteral("picRefresh"));

@@ -3,9 +3,8 @@
 #include "app/form1.h"
 #include "app/qt_error_box.h"
 #include "platform/clock.h"
-#include "platform/curl_transfer.h"
-#include "platform/event_loop_waiter.h"
 #include "platform/executable_folder.h"
+#include "platform/network_transfer.h"
 
 int main(int argc, char* argv[])
 {
@@ -13,8 +12,7 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(QStringLiteral("Vantrel"));
     QApplication::setApplicationVersion(QStringLiteral(VANTREL_VERSION));
 
-    vantrel::EventLoopWaiter waiter;
-    vantrel::CurlTransfer transfer(vantrel::TransferLimits{}, &waiter);
+    vantrel::NetworkTransfer transfer;
     vantrel::QtErrorBox errorBox;
     vantrel::Form1 form(vantrel::ExecutableFolder(), transfer, errorBox, vantrel::systemClock());
     // Closing ends a fetch under way at once, so the program is gone promptly.

@@ -91,9 +91,10 @@ int main(int argc, char* argv[])
     ok &= store(buttons + QStringLiteral("/next.jpg"), vantrel::pictures::buttonPicture(ButtonRole::Next));
     ok &= store(buttons + QStringLiteral("/load.jpg"), vantrel::pictures::buttonPicture(ButtonRole::Load));
 
-    ok &= store(resources + QStringLiteral("/background.jpg"), vantrel::pictures::backgroundPicture());
-    ok &= store(resources + QStringLiteral("/strip.jpg"), vantrel::pictures::stripPicture());
-    ok &= store(resources + QStringLiteral("/button.jpg"), normal);
+    // PNG, which Qt decodes itself: the compiled-in pictures load no image plugin at start.
+    ok &= store(resources + QStringLiteral("/background.png"), vantrel::pictures::backgroundPicture());
+    ok &= store(resources + QStringLiteral("/strip.png"), vantrel::pictures::stripPicture());
+    ok &= store(resources + QStringLiteral("/button.png"), normal);
     ok &= store(resources + QStringLiteral("/icon.png"), vantrel::pictures::iconPicture());
     // The program file's icon on Windows (src/app/vantrel.rc).
     ok &= store(resources + QStringLiteral("/vantrel.ico"), vantrel::pictures::iconPicture());
