@@ -44,6 +44,12 @@ bool ReplaceFileContents(const std::string& path, std::string_view bytes, std::s
     const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
     thread_local std::mt19937_64 generator{std::random_device{}()};
     const std::wstring target = WidenUtf8(path);
+    // Windows refuses to rename over a read-only file (Wine does not): refuse before writing anything.
+    const DWORD attributes = GetFileAttributesW(target.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return fail(error, "the cache file is read-only");
+    }
 
     std::wstring temporaryPath;
     HANDLE created = INVALID_HANDLE_VALUE;
@@ -63,7 +69,7 @@ bool ReplaceFileContents(const std::string& path, std::string_view bytes, std::s
     while (written && !bytes.empty()) {
         const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
         DWORD done = 0;
-        written = WriteFile(file.get(), bytes.data(), chunk, &done, nullptr) != 0;
+        written = WriteFile(file.get(), bytes.data(), chunk, &done, nullptr) != 0 && done != 0;
         bytes.remove_prefix(done);
     }
     const bool flushed = written && FlushFileBuffers(file.get()) != 0;
