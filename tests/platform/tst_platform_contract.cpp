@@ -46,7 +46,7 @@ std::string printable(std::string_view text)
     std::string result = "\"";
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte < 0x7F) {
+        if (byte >= 0x20 && byte < 0x7F && c != '\\') {
             result.push_back(c);
         } else {
             char escape[8];
