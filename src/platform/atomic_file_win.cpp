@@ -6,16 +6,10 @@
 #include <random>
 #include <string>
 
+#include "platform/wide_string_win.h"
+
 namespace vantrel {
 namespace {
-
-std::wstring widen(const std::string& utf8)
-{
-    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), length);
-    return wide;
-}
 
 bool fail(std::string* error, const char* what)
 {
@@ -49,12 +43,19 @@ bool ReplaceFileContents(const std::string& path, std::string_view bytes, std::s
     const std::size_t slash = path.find_last_of("\\/");
     const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
     thread_local std::mt19937_64 generator{std::random_device{}()};
+    const std::wstring target = WidenUtf8(path);
+    // Windows refuses to rename over a read-only file (Wine does not): refuse before writing anything.
+    const DWORD attributes = GetFileAttributesW(target.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return fail(error, "the cache file is read-only");
+    }
 
     std::wstring temporaryPath;
     HANDLE created = INVALID_HANDLE_VALUE;
     for (int attempt = 0; created == INVALID_HANDLE_VALUE && attempt < 16; ++attempt) {
-        temporaryPath = widen(folder + std::string(kTemporaryPrefix) + std::to_string(generator() & 0xFFFFFFFFFFFF) +
-                              std::string(kTemporarySuffix));
+        temporaryPath = WidenUtf8(folder + std::string(kTemporaryPrefix) +
+                                  std::to_string(generator() & 0xFFFFFFFFFFFF) + std::string(kTemporarySuffix));
         created =
             CreateFileW(temporaryPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (created == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS)
@@ -68,14 +69,14 @@ bool ReplaceFileContents(const std::string& path, std::string_view bytes, std::s
     while (written && !bytes.empty()) {
         const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
         DWORD done = 0;
-        written = WriteFile(file.get(), bytes.data(), chunk, &done, nullptr) != 0;
+        written = WriteFile(file.get(), bytes.data(), chunk, &done, nullptr) != 0 && done != 0;
         bytes.remove_prefix(done);
     }
     const bool flushed = written && FlushFileBuffers(file.get()) != 0;
     const bool closed = file.close();
     // Replacing the target itself, not a link it might be.
     if (!flushed || !closed ||
-        !MoveFileExW(temporaryPath.c_str(), widen(path).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        !MoveFileExW(temporaryPath.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         const bool result = fail(error, "cannot replace the cache file");
         DeleteFileW(temporaryPath.c_str());
         return result;

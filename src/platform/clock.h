@@ -14,7 +14,8 @@ public:
     virtual std::string dateTime() const = 0;
 };
 
-// The clock of the running system (the process locale decides the text form).
+// The clock of the running system. The text forms are the user's: LC_TIME of the process on Unix, the regional
+// settings on Windows.
 const Clock& systemClock();
 
 }  // namespace vantrel

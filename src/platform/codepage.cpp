@@ -5,6 +5,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "platform/wide_string_win.h"
 #else
 #include <iconv.h>
 #endif
@@ -79,18 +81,44 @@ std::string repairUtf8(std::string_view bytes)
 
 #ifdef _WIN32
 
+// Whole text in the ANSI code page to UTF-16; false when any byte does not decode.
+bool widenStrict(std::string_view bytes, std::wstring& wide)
+{
+    const int inLength = static_cast<int>(bytes.size());
+    const int length = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, bytes.data(), inLength, nullptr, 0);
+    if (length <= 0)
+        return false;
+    wide.resize(static_cast<std::size_t>(length));
+    return MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, bytes.data(), inLength, wide.data(), length) == length;
+}
+
 std::string decodeCodePage(std::string_view bytes)
 {
     if (bytes.empty())
         return {};
-    const int inLength = static_cast<int>(bytes.size());
-    const int wideLength = MultiByteToWideChar(CP_ACP, 0, bytes.data(), inLength, nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(wideLength), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, bytes.data(), inLength, wide.data(), wideLength);
-    const int outLength = WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
-    std::string result(static_cast<std::size_t>(outLength), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, result.data(), outLength, nullptr, nullptr);
-    return result;
+    if (GetACP() == CP_UTF8)
+        return repairUtf8(bytes);
+    std::wstring wide;
+    if (widenStrict(bytes, wide))
+        return NarrowToUtf8(wide);
+
+    // The lenient conversion makes a bad sequence U+30FB and lets a lead byte take the byte after it along, a comma
+    // or line end included; here each byte that does not decode becomes U+FFFD and the next one is read afresh.
+    wide.clear();
+    std::wstring character;
+    std::size_t pos = 0;
+    while (pos < bytes.size()) {
+        const bool lead = IsDBCSLeadByteEx(CP_ACP, static_cast<BYTE>(bytes[pos])) != 0;
+        const std::size_t length = lead && pos + 1 < bytes.size() ? 2 : 1;
+        if (widenStrict(bytes.substr(pos, length), character)) {
+            wide += character;
+            pos += length;
+        } else {
+            wide += L'\uFFFD';
+            ++pos;
+        }
+    }
+    return NarrowToUtf8(wide);
 }
 
 #else

@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "platform/wide_string_win.h"
+
 namespace vantrel {
 
 std::string ExecutableFolder()
@@ -27,13 +29,7 @@ std::string ExecutableFolder()
     // A drive root keeps its backslash, as the system writes it ("C:\").
     if (folder.size() == 2 && folder[1] == L':')
         folder.push_back(L'\\');
-
-    const int size =
-        WideCharToMultiByte(CP_UTF8, 0, folder.data(), static_cast<int>(folder.size()), nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, folder.data(), static_cast<int>(folder.size()), utf8.data(), size, nullptr,
-                        nullptr);
-    return utf8;
+    return NarrowToUtf8(folder);
 }
 
 }  // namespace vantrel
