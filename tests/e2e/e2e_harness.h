@@ -49,6 +49,10 @@ QStringList missingTools(bool withWindowManager);
 // would take X11 anyway and the session would prove nothing.
 QStringList missingWaylandTools();
 
+// The whole file, empty when it cannot be read; and a file's whole new content.
+QByteArray readFile(const QString& path);
+bool writeFile(const QString& path, const QByteArray& bytes);
+
 // Polls until condition holds or timeout passes; true when it held.
 bool waitUntil(const std::function<bool()>& condition, Milliseconds timeout, Milliseconds interval = 50ms);
 
