@@ -1,9 +1,12 @@
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <cstdint>
 
+#include "board/data_folder.h"
 #include "board/data_paths.h"
 #include "board/feed_tree.h"
 #include "board/startup.h"
@@ -28,6 +31,14 @@ QByteArray rootRecord(const QByteArray& name)
     return name + ",ROOT_FOLDER," + name + ",0\r\n";
 }
 
+QByteArray readBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+const QStringList kPictures{"load.jpg", "next.jpg", "normal.jpg", "push.jpg"};
+
 }  // namespace
 
 class BoardStartupTest : public QObject {
@@ -41,6 +52,30 @@ private:
     void addBoard(const QString& name, const QByteArray& bytes)
     {
         QVERIFY(!writeBytes(boardFolder(), name, bytes).empty());
+    }
+
+    // An installed program: no data/ beside the executable, the defaults under share/vantrel, and a user
+    // folder that does not exist yet.
+    struct Installed {
+        QTemporaryDir root;
+        QString defaults() const { return root.filePath("usr/share/vantrel"); }
+        QString userFolder() const { return root.filePath("home/.local/share/vantrel"); }
+        QString userData(const QString& file) const { return userFolder() + "/data/" + file; }
+        DataPlaces places() const
+        {
+            return {root.filePath("usr/bin").toStdString(), userFolder().toStdString(), defaults().toStdString()};
+        }
+    };
+
+    void install(Installed& installed, const QByteArray& board)
+    {
+        QVERIFY(installed.root.isValid());
+        QVERIFY(QDir(installed.root.path()).mkpath("usr/bin"));
+        QVERIFY(QDir(installed.defaults()).mkpath("pic/std"));
+        QVERIFY(QDir(installed.defaults()).mkpath("brd"));
+        QVERIFY(!writeBytes(installed.defaults() + "/brd", "default.brd", board).empty());
+        for (const QString& picture : kPictures)
+            QVERIFY(!writeBytes(installed.defaults() + "/pic/std", picture, picture.toUtf8()).empty());
     }
 
 private slots:
@@ -198,6 +233,76 @@ private slots:
         QCOMPARE(tree.Count(), std::int16_t(2));
         QCOMPARE(box.shown.size(), std::size_t(1));
         QCOMPARE(feedIndex, std::int16_t(1));
+    }
+
+    // --- Data folder
+
+    void dataFolderBesideTheExecutableWins()
+    {
+        Installed installed;
+        install(installed, rootRecord("Default"));
+        DataPlaces places = installed.places();
+        places.executableFolder = m_appDir->path().toStdString();
+        QCOMPARE(qs(PrepareDataBase(places)), m_appDir->path());
+        QVERIFY(!QFileInfo::exists(installed.userFolder()));
+    }
+
+    void firstStartMakesTheUsersFolderFromTheDefaults()
+    {
+        Installed installed;
+        install(installed, rootRecord("Default"));
+        const std::string base = PrepareDataBase(installed.places());
+        QCOMPARE(qs(base), installed.userFolder());
+        QCOMPARE(readBytes(installed.userData("brd/default.brd")), rootRecord("Default"));
+        for (const QString& picture : kPictures)
+            QCOMPARE(readBytes(installed.userData("pic/std/" + picture)), picture.toUtf8());
+        QVERIFY(QDir(installed.userData("log")).isEmpty());
+        // Nothing half-made is left beside it.
+        QCOMPARE(QDir(installed.userFolder()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{"data"});
+
+        FeedTree tree;
+        CapturingErrorBox box;
+        std::int16_t feedIndex = 0;
+        LoadFirstBoard(base, tree, box, feedIndex);
+        QCOMPARE(qs(tree.Item(1).Text), QStringLiteral("Default"));
+    }
+
+    void laterStartKeepsTheUsersFilesAsTheyAre()
+    {
+        Installed installed;
+        install(installed, rootRecord("Default"));
+        PrepareDataBase(installed.places());
+        QVERIFY(!writeBytes(installed.userData("brd"), "default.brd", rootRecord("Mine")).empty());
+        QVERIFY(!writeBytes(installed.userData("log"), "Feed.xml", "<rss/>").empty());
+        QVERIFY(QFile::remove(installed.userData("pic/std/push.jpg")));
+        // A newer package brings other defaults.
+        QVERIFY(!writeBytes(installed.defaults() + "/brd", "default.brd", rootRecord("Newer")).empty());
+        QVERIFY(!writeBytes(installed.defaults() + "/brd", "extra.brd", rootRecord("Extra")).empty());
+
+        QCOMPARE(qs(PrepareDataBase(installed.places())), installed.userFolder());
+        QCOMPARE(readBytes(installed.userData("brd/default.brd")), rootRecord("Mine"));
+        QCOMPARE(QDir(installed.userData("brd")).entryList(QDir::Files), QStringList{"default.brd"});
+        QCOMPARE(readBytes(installed.userData("log/Feed.xml")), QByteArray("<rss/>"));
+        QVERIFY(!QFileInfo::exists(installed.userData("pic/std/push.jpg")));
+    }
+
+    void uncreatableUserFolderLeavesAnEmptyTree()
+    {
+        Installed installed;
+        install(installed, rootRecord("Default"));
+        // A file where a folder should be stops even root, unlike permissions.
+        QVERIFY(!writeBytes(installed.root.path(), "home", "not a folder").empty());
+        const std::string base = PrepareDataBase(installed.places());
+        QCOMPARE(readBytes(installed.root.filePath("home")), QByteArray("not a folder"));
+
+        FeedTree tree;
+        CapturingErrorBox box;
+        std::int16_t feedIndex = 0;
+        LoadFirstBoard(base, tree, box, feedIndex);
+        QCOMPARE(feedIndex, std::int16_t(0));
+        QCOMPARE(tree.Count(), std::int16_t(0));
+        QVERIFY(box.shown.empty());
     }
 };
 

@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QLibraryInfo>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTest>
@@ -17,6 +18,7 @@ namespace vantrel::e2e {
 namespace {
 
 constexpr int kFirstDisplay = 90;
+constexpr char kWaylandSocket[] = "wayland-e2e";
 constexpr int kLastDisplay = 130;
 // A pixel of the headline: the strip itself is dark grey.
 constexpr int kWhiteLevel = 200;
@@ -138,6 +140,31 @@ QStringList missingTools(bool withWindowManager)
     return missing;
 }
 
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+QStringList missingWaylandTools()
+{
+    QStringList missing;
+    for (const char* tool : {"weston", "Xwayland", "xdpyinfo", "xdotool"}) {
+        if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
+            missing << QString::fromLatin1(tool);
+    }
+    const QDir platforms(QLibraryInfo::path(QLibraryInfo::PluginsPath) + QStringLiteral("/platforms"));
+    if (platforms.entryList({QStringLiteral("*qwayland*")}, QDir::Files).isEmpty())
+        missing << QStringLiteral("Qt's Wayland platform (qt6-wayland)");
+    return missing;
+}
+
 bool waitUntil(const std::function<bool()>& condition, Milliseconds timeout, Milliseconds interval)
 {
     QElapsedTimer clock;
@@ -160,7 +187,8 @@ VirtualDisplay::VirtualDisplay(Options options)
         QDir(m_home.path()).mkdir(QString::fromLatin1(folder));
     QFile::setPermissions(m_home.filePath(QStringLiteral("runtime")),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    if (!startServer(options.size))
+    m_wayland = options.waylandSession;
+    if (!(m_wayland ? startWeston(options.size) : startServer(options.size)))
         return;
     if (options.windowManager && !startWindowManager())
         return;
@@ -212,6 +240,40 @@ bool VirtualDisplay::startServer(const QSize& size)
     return false;
 }
 
+bool VirtualDisplay::startWeston(const QSize& size)
+{
+    const QString log = m_home.filePath(QStringLiteral("weston.log"));
+    QProcessEnvironment environment = clientEnvironment();
+    environment.remove(QStringLiteral("DISPLAY"));
+    environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    // Weston takes the first free X display number itself and says which in its log.
+    m_server = startInOwnGroup(
+        QStringLiteral("weston"),
+        {QStringLiteral("--backend=headless-backend.so"), QStringLiteral("--xwayland"), QStringLiteral("--no-config"),
+         QStringLiteral("--idle-time=0"), QStringLiteral("--socket=%1").arg(QLatin1String(kWaylandSocket)),
+         QStringLiteral("--width=%1").arg(size.width()), QStringLiteral("--height=%1").arg(size.height())},
+        environment, log);
+    const QRegularExpression listening(QStringLiteral("xserver listening on display :(\\d+)"));
+    waitUntil(
+        [&] {
+            QFile file(log);
+            const QRegularExpressionMatch match =
+                listening.match(file.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(file.readAll()) : QString());
+            if (match.hasMatch())
+                m_number = match.captured(1).toInt();
+            return m_number >= 0 || processEnded(m_server.get());
+        },
+        10s);
+    // The first client starts XWayland.
+    const bool answers =
+        m_number >= 0 &&
+        waitUntil([&] { return processEnded(m_server.get()) || run(QStringLiteral("xdpyinfo"), {}, 5s).ok(); }, 10s);
+    if (answers && !processEnded(m_server.get()))
+        return true;
+    m_error = QStringLiteral("weston with XWayland did not start: %1").arg(QString::fromLocal8Bit(tail(log)));
+    return false;
+}
+
 bool VirtualDisplay::startWindowManager()
 {
     const QString config = m_home.filePath(QStringLiteral("openbox-rc.xml"));
@@ -248,6 +310,8 @@ QProcessEnvironment VirtualDisplay::clientEnvironment() const
                             "QT_FONT_DPI", "QT_STYLE_OVERRIDE", "SESSION_MANAGER"})
         environment.remove(QString::fromLatin1(key));
     environment.insert(QStringLiteral("DISPLAY"), name());
+    if (m_wayland)
+        environment.insert(QStringLiteral("WAYLAND_DISPLAY"), QString::fromLatin1(kWaylandSocket));
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_home.filePath(QStringLiteral("runtime")));
     environment.insert(QStringLiteral("XDG_CACHE_HOME"), m_home.filePath(QStringLiteral("cache")));
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config")));
@@ -385,7 +449,19 @@ QStringList AppFolder::cacheFiles() const
     return QDir(m_dir.filePath(QStringLiteral("data/log"))).entryList(QDir::Files | QDir::Hidden, QDir::Name);
 }
 
-TickerApp::TickerApp(const VirtualDisplay& display, const AppFolder& folder) : m_display(display), m_folder(folder) {}
+TickerApp::TickerApp(const VirtualDisplay& display, const AppFolder& folder)
+    : TickerApp(display, folder.executable(), folder.path())
+{
+}
+
+TickerApp::TickerApp(const VirtualDisplay& display, QString executable, QString workingDirectory,
+                     QProcessEnvironment extraEnvironment)
+    : m_display(display),
+      m_executable(std::move(executable)),
+      m_workingDirectory(std::move(workingDirectory)),
+      m_extraEnvironment(std::move(extraEnvironment))
+{
+}
 
 TickerApp::~TickerApp()
 {
@@ -399,17 +475,20 @@ bool TickerApp::start(Milliseconds timeout)
         return false;
     }
     QProcessEnvironment environment = m_display.clientEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    // In a Wayland session the program is to choose for itself, as on a desktop.
+    if (!m_display.isWaylandSession())
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    environment.insert(m_extraEnvironment);
     m_process = std::make_unique<QProcess>();
-    m_process->setWorkingDirectory(m_folder.path());
+    m_process->setWorkingDirectory(m_workingDirectory);
     m_process->setProcessEnvironment(environment);
     m_process->setStandardInputFile(QProcess::nullDevice());
     const QString log = m_scratch.filePath(QStringLiteral("output.log"));
     m_process->setStandardOutputFile(log, QIODevice::Append);
     m_process->setStandardErrorFile(log, QIODevice::Append);
-    m_process->start(m_folder.executable(), {});
+    m_process->start(m_executable, {});
     if (!m_process->waitForStarted(5000)) {
-        m_error = QStringLiteral("cannot start %1: %2").arg(m_folder.executable(), m_process->errorString());
+        m_error = QStringLiteral("cannot start %1: %2").arg(m_executable, m_process->errorString());
         return false;
     }
     const QString pid = QString::number(m_process->processId());

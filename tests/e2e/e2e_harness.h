@@ -45,16 +45,25 @@ struct ToolResult {
 
 // The programs the harness needs that are not on PATH (empty when all are there).
 QStringList missingTools(bool withWindowManager);
+// The same for a Wayland session: weston, XWayland, and Qt's Wayland platform, without which a Qt program
+// would take X11 anyway and the session would prove nothing.
+QStringList missingWaylandTools();
+
+// The whole file, empty when it cannot be read; and a file's whole new content.
+QByteArray readFile(const QString& path);
+bool writeFile(const QString& path, const QByteArray& bytes);
 
 // Polls until condition holds or timeout passes; true when it held.
 bool waitUntil(const std::function<bool()>& condition, Milliseconds timeout, Milliseconds interval = 50ms);
 
-// An Xvfb server on a free display number, optionally with openbox on it.
+// An Xvfb server on a free display number, optionally with openbox on it; or a headless weston whose
+// XWayland is the X display, a Wayland session as a desktop has it.
 class VirtualDisplay {
 public:
     struct Options {
         QSize size{1024, 300};
         bool windowManager = false;
+        bool waylandSession = false;
     };
 
     explicit VirtualDisplay(Options options);
@@ -66,8 +75,10 @@ public:
     QString errorString() const { return m_error; }
     QString name() const { return QStringLiteral(":%1").arg(m_number); }
     bool hasWindowManager() const { return m_windowManager != nullptr; }
+    bool isWaylandSession() const { return m_wayland; }
 
-    // What a client of this display runs with: DISPLAY, and runtime and cache folders of its own.
+    // What a client of this display runs with: DISPLAY (and WAYLAND_DISPLAY in a Wayland session), and
+    // runtime and cache folders of its own.
     QProcessEnvironment clientEnvironment() const;
     ToolResult run(const QString& program, const QStringList& arguments, Milliseconds timeout = 5s) const;
 
@@ -83,9 +94,11 @@ public:
 
 private:
     bool startServer(const QSize& size);
+    bool startWeston(const QSize& size);
     bool startWindowManager();
 
     int m_number = -1;
+    bool m_wayland = false;
     bool m_ready = false;
     QString m_error;
     QTemporaryDir m_home;
@@ -115,10 +128,13 @@ private:
     QString m_error;
 };
 
-// The program running in an AppFolder on a VirtualDisplay, and its main window.
+// The program running in an AppFolder (or any copy of it) on a VirtualDisplay, and its main window.
 class TickerApp {
 public:
     TickerApp(const VirtualDisplay& display, const AppFolder& folder);
+    // extraEnvironment is added to the display's client environment.
+    TickerApp(const VirtualDisplay& display, QString executable, QString workingDirectory,
+              QProcessEnvironment extraEnvironment = {});
     ~TickerApp();
     TickerApp(const TickerApp&) = delete;
     TickerApp& operator=(const TickerApp&) = delete;
@@ -160,7 +176,9 @@ private:
     void stop();
 
     const VirtualDisplay& m_display;
-    const AppFolder& m_folder;
+    QString m_executable;
+    QString m_workingDirectory;
+    QProcessEnvironment m_extraEnvironment;
     QTemporaryDir m_scratch;
     std::unique_ptr<QProcess> m_process;
     QString m_window;

@@ -1,7 +1,6 @@
 #include <algorithm>
 #include <memory>
 
-#include <QFile>
 #include <QTest>
 
 #include "e2e_harness.h"
@@ -19,12 +18,6 @@ const QString kBeta = QStringLiteral("ニュース速報");
 // A refresh puts its first title on the label at once, where the label stands; the clicks come while that
 // is inside the strip, so the title covers it at once. Only long after would the scroll bring it in anyway.
 constexpr Milliseconds kShownAtOnce = 5s;
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // Bytes a parser would not write back the same way: CR LF line ends and trailing bytes after the document.
 QByteArray servedBytes(const QByteArray& document)

@@ -63,18 +63,6 @@ Q_DECLARE_METATYPE(ScriptedResponse)
 
 namespace {
 
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
-
 // Thue-Morse order: no stretch of it repeats itself, so a headline made of two glyphs in that order changes the
 // screenshot at every scroll step, while still covering the strip like a band.
 bool thueMorse(int index)
