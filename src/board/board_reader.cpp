@@ -5,7 +5,9 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <new>
 #include <optional>
+#include <stdexcept>
 #include <string_view>
 
 #include "board/error_numbers.h"
@@ -184,14 +186,23 @@ void addRecords(FeedTree& tree, std::string_view text)
 
 std::int32_t LoadBoard(FeedTree& tree, const std::string& path, ErrorBox& box)
 {
+    const auto report = [&box](int number, std::string_view description) {
+        box.show("■エラー", "エラー番号：" + std::to_string(number) + "\r\nエラー内容：" + std::string(description));
+        return -1;
+    };
+    // Whatever ends the read, the program goes on without the rest of the board.
     try {
         const std::string text = DecodeAnsiText(readBoardFile(path));
         addRecords(tree, text);
         return 0;
     } catch (const ToolkitError& error) {
-        box.show("■エラー",
-                 "エラー番号：" + std::to_string(error.number()) + "\r\nエラー内容：" + std::string(error.what()));
-        return -1;
+        return report(error.number(), error.what());
+    } catch (const std::bad_alloc&) {
+        return report(errors::kOutOfMemory.number, errors::kOutOfMemory.description);
+    } catch (const std::length_error&) {
+        return report(errors::kOutOfMemory.number, errors::kOutOfMemory.description);
+    } catch (...) {
+        return report(errors::kReadError.number, errors::kReadError.description);
     }
 }
 

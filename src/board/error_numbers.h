@@ -16,6 +16,7 @@ inline constexpr ErrorInfo kFileNotFound{101, "ボードファイルが見つか
 inline constexpr ErrorInfo kPathIsFolder{102, "ボードファイルのパスがフォルダーを指しています。"};
 inline constexpr ErrorInfo kPermissionDenied{103, "ボードファイルを開く権限がありません。"};
 inline constexpr ErrorInfo kReadError{104, "ボードファイルを読み込めません。"};
+inline constexpr ErrorInfo kOutOfMemory{105, "ボードファイルを読み込むためのメモリが足りません。"};
 
 // Board syntax.
 inline constexpr ErrorInfo kInputPastEndOfFile{

@@ -27,10 +27,10 @@ const QByteArray kRootLine = "World,ROOT_FOLDER,r1,0\r\n";
 
 std::string boxText(int number)
 {
-    constexpr std::array kAll = {errors::kFileNotFound,    errors::kPathIsFolder,       errors::kPermissionDenied,
-                                 errors::kReadError,       errors::kInputPastEndOfFile, errors::kTypeMismatch,
-                                 errors::kKeyNotUnique,    errors::kElementNotFound,    errors::kTreeFull,
-                                 errors::kIndexOutOfBounds};
+    constexpr std::array kAll = {errors::kFileNotFound, errors::kPathIsFolder,    errors::kPermissionDenied,
+                                 errors::kReadError,    errors::kOutOfMemory,     errors::kInputPastEndOfFile,
+                                 errors::kTypeMismatch, errors::kKeyNotUnique,    errors::kElementNotFound,
+                                 errors::kTreeFull,     errors::kIndexOutOfBounds};
     for (const errors::ErrorInfo& error : kAll) {
         if (error.number == number)
             return "エラー番号：" + std::to_string(number) + "\r\nエラー内容：" + std::string(error.description);
@@ -411,6 +411,23 @@ private slots:
         loadPath(path, outcome);
         verifyOneBox(outcome, 103);
         QCOMPARE(outcome.tree.Count(), 0);
+    }
+
+    void reportsABoardTooLargeForMemory()
+    {
+#if defined(__SANITIZE_ADDRESS__)
+        QSKIP("the sanitizer's allocator ends the process on an impossible allocation instead of failing it");
+#endif
+        // Sparse: four tebibytes on paper, nothing on the disk.
+        QFile file(m_dir.filePath("huge.brd"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        if (!file.write(kRootLine) || !file.resize(qint64(4) << 40))
+            QSKIP("this file system holds no file that large");
+        file.close();
+        LoadOutcome outcome;
+        loadPath(file.fileName().toStdString(), outcome);
+        verifyOneBox(outcome, 105);
+        QVERIFY(file.remove());
     }
 
     // --- Encoding
