@@ -3,6 +3,7 @@
 #include <exception>
 #include <limits>
 #include <memory>
+#include <string_view>
 
 #include "feeds/news_list.h"
 #include "platform/clock.h"
@@ -15,26 +16,49 @@ namespace {
 // Child indices and row numbers are signed 16-bit.
 constexpr std::size_t kLastChildIndex = std::numeric_limits<std::int16_t>::max();
 
-bool isXmlSpace(char c)
+// Length of the white space or line break at the start of text, 0 when there is none. Besides XML's own
+// white space, every mandatory line break of Unicode counts, so that no headline is ever shown on two lines.
+std::size_t spaceLength(std::string_view text)
 {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+    constexpr std::string_view kMultiByteBreaks[] = {
+        "\xC2\x85",      // U+0085 next line
+        "\xE2\x80\xA8",  // U+2028 line separator
+        "\xE2\x80\xA9",  // U+2029 paragraph separator
+    };
+    switch (text.front()) {
+    case ' ':
+    case '\t':
+    case '\n':
+    case '\v':
+    case '\f':
+    case '\r':
+        return 1;
+    default:
+        break;
+    }
+    for (const std::string_view lineBreak : kMultiByteBreaks) {
+        if (text.starts_with(lineBreak))
+            return lineBreak.size();
+    }
+    return 0;
 }
 
-// Trims and folds every run of XML white space into one space, so a headline is one line.
+// Trims and folds every run of white space into one space, so a headline is one line.
 std::string collapsed(std::string text)
 {
     std::size_t length = 0;
     bool spacePending = false;
-    for (const char c : text) {
-        if (isXmlSpace(c)) {
+    for (std::size_t pos = 0; pos < text.size();) {
+        if (const std::size_t space = spaceLength(std::string_view(text).substr(pos))) {
             spacePending = length > 0;
+            pos += space;
             continue;
         }
         if (spacePending) {
             text[length++] = ' ';
             spacePending = false;
         }
-        text[length++] = c;
+        text[length++] = text[pos++];
     }
     text.resize(length);
     return text;

@@ -42,9 +42,10 @@ constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
 constexpr unsigned kChunkBits = 14;
 constexpr std::uint32_t kChunkSize = 1u << kChunkBits;
 
-// Work allowed to user-declared entities per document: nodes visited plus bytes produced. Past it they
-// expand to nothing, so a billion-laughs or quadratic blow-up stays small.
+// Work allowed to user-declared entities per document: nodes visited plus bytes produced by expanding every
+// reference once. A document past it does not load, so a billion-laughs or quadratic blow-up stays small.
 constexpr std::size_t kExpansionBudget = 8u << 20;
+constexpr std::size_t kPastBudget = kExpansionBudget + 1;
 
 // Feeds use a few dozen names, a handful of attributes and namespaces per element.
 constexpr int kMaxDistinctNames = 100000;
@@ -168,7 +169,6 @@ struct XmlDocumentData {
     // Holds the entity declarations and their parsed content; the element tree lives in the nodes.
     xmlDocPtr declarations = nullptr;
     std::uint32_t root = kNone;
-    mutable std::size_t expansionBudget = kExpansionBudget;
 
     XmlDocumentData() = default;
     XmlDocumentData(const XmlDocumentData&) = delete;
@@ -220,20 +220,23 @@ struct XmlDocumentData {
         return it->second;
     }
 
+    // The parsed content of an internal entity; null for any other.
+    xmlNodePtr entityContent(std::string_view name) const;
     void appendEntityText(std::string& out, std::string_view name) const;
+    bool expansionWithinBudget() const;
+
+private:
+    using ExpansionCosts = std::unordered_map<std::string, std::size_t>;
+    std::size_t expansionCost(std::string_view name, ExpansionCosts& costs) const;
 };
 
-void XmlDocumentData::appendEntityText(std::string& out, std::string_view name) const
+namespace {
+
+// Visits an entity's content in document order, elements' children included; visit returns false to stop.
+template <typename Visit>
+void visitEntityContent(xmlNodePtr first, Visit&& visit)
 {
-    if (!declarations || expansionBudget == 0)
-        return;
-    const auto lookup = [this](const xmlChar* entityName) -> xmlNodePtr {
-        const xmlEntityPtr entity = xmlGetDocEntity(declarations, entityName);
-        // Predefined entities were replaced by the parser; external ones are never loaded.
-        return entity && entity->etype == XML_INTERNAL_GENERAL_ENTITY ? entity->children : nullptr;
-    };
-    const std::string entityName(name);
-    std::vector<xmlNodePtr> pending{lookup(reinterpret_cast<const xmlChar*>(entityName.c_str()))};
+    std::vector<xmlNodePtr> pending{first};
     while (!pending.empty()) {
         const xmlNodePtr current = pending.back();
         if (!current) {
@@ -241,31 +244,78 @@ void XmlDocumentData::appendEntityText(std::string& out, std::string_view name) 
             continue;
         }
         pending.back() = current->next;
-        if (expansionBudget == 0)
+        if (!visit(current))
             return;
-        --expansionBudget;
-        switch (current->type) {
-        case XML_TEXT_NODE:
-        case XML_CDATA_SECTION_NODE: {
-            const std::string_view content = view(current->content);
-            if (content.size() > expansionBudget) {
-                expansionBudget = 0;
-                return;
-            }
-            expansionBudget -= content.size();
-            out.append(content);
-            break;
-        }
-        case XML_ELEMENT_NODE:
+        if (current->type == XML_ELEMENT_NODE)
             pending.push_back(current->children);
-            break;
-        case XML_ENTITY_REF_NODE:
-            pending.push_back(lookup(current->name));
-            break;
-        default:
-            break;
-        }
     }
+}
+
+bool isText(xmlNodePtr node)
+{
+    return node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE;
+}
+
+}  // namespace
+
+xmlNodePtr XmlDocumentData::entityContent(std::string_view name) const
+{
+    if (!declarations)
+        return nullptr;
+    const std::string entityName(name);
+    const xmlEntityPtr entity = xmlGetDocEntity(declarations, reinterpret_cast<const xmlChar*>(entityName.c_str()));
+    // Predefined entities were replaced by the parser; external ones are never loaded.
+    return entity && entity->etype == XML_INTERNAL_GENERAL_ENTITY ? entity->children : nullptr;
+}
+
+// A loaded document is within the budget, which also rules out reference loops.
+void XmlDocumentData::appendEntityText(std::string& out, std::string_view name) const
+{
+    visitEntityContent(entityContent(name), [&](xmlNodePtr node) {
+        if (isText(node))
+            out.append(view(node->content));
+        else if (node->type == XML_ENTITY_REF_NODE)
+            appendEntityText(out, view(node->name));
+        return true;
+    });
+}
+
+std::size_t XmlDocumentData::expansionCost(std::string_view name, ExpansionCosts& costs) const
+{
+    std::string key(name);
+    if (const auto known = costs.find(key); known != costs.end())
+        return known->second;
+    // Met again while still being counted: a loop, past any budget.
+    costs.emplace(key, kPastBudget);
+    std::size_t cost = 0;
+    visitEntityContent(entityContent(name), [&](xmlNodePtr node) {
+        std::size_t step = 1;
+        if (isText(node))
+            step += view(node->content).size();
+        else if (node->type == XML_ENTITY_REF_NODE)
+            step += expansionCost(view(node->name), costs);
+        cost = std::min(cost + step, kPastBudget);
+        return cost < kPastBudget;
+    });
+    costs[key] = cost;
+    return cost;
+}
+
+bool XmlDocumentData::expansionWithinBudget() const
+{
+    if (!declarations || !declarations->intSubset)
+        return true;
+    ExpansionCosts costs;
+    std::size_t total = 0;
+    for (std::uint32_t index = 0; index < nodeCount; ++index) {
+        const Node& reference = node(index);
+        if (reference.name != kEntityRefName)
+            continue;
+        total += expansionCost(textOf(reference), costs);
+        if (total > kExpansionBudget)
+            return false;
+    }
+    return true;
 }
 
 namespace {
@@ -473,7 +523,7 @@ bool XmlDocument::load(const std::string& path)
                 break;
             }
         }
-        if (data->root == kNone)
+        if (data->root == kNone || !data->expansionWithinBudget())
             return false;
     } catch (const std::exception&) {
         return false;
