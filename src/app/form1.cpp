@@ -163,6 +163,8 @@ void Form1::buildMenu()
     m_mnuPopupRefresh = m_mnuPopup->addAction(QStringLiteral("更新(&R)"));
     m_mnuPopupRefresh->setObjectName(QStringLiteral("mnuPopupRefresh"));
     m_mnuPopupRefresh->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+    // A held key asks once: its repeats would queue one fetch each.
+    m_mnuPopupRefresh->setAutoRepeat(false);
     m_mnuPopupViewFront = m_mnuPopup->addAction(kViewFrontCaption);
     m_mnuPopupViewFront->setObjectName(QStringLiteral("mnuPopupViewFront"));
     m_mnuPopup->addSeparator()->setObjectName(QStringLiteral("vbmnuPopupLine1"));
