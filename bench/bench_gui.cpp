@@ -5,10 +5,14 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <iterator>
+#include <limits>
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <benchmark/benchmark.h>
@@ -369,9 +373,24 @@ void inspectFloor(int milliseconds)
 }  // namespace
 }  // namespace vantrel::bench
 
+// --serve=FILE: serves FILE as /feed.xml on loopback, prints its URL and runs until stdin closes; tools/bench
+// uses it to give the running program a feed of its choice.
+int serve(const std::string& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    const std::string body((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    vantrel::test::LoopbackServer server;
+    server.setRoute("/feed.xml", vantrel::test::ScriptedResponse::ok(body));
+    std::cout << server.url("/feed.xml") << std::endl;
+    std::cin.ignore(std::numeric_limits<std::streamsize>::max());
+    return 0;
+}
+
 int main(int argc, char** argv)
 {
     using namespace vantrel::bench;
+    if (argc == 2 && std::string_view(argv[1]).starts_with("--serve="))
+        return serve(argv[1] + std::string_view("--serve=").size());
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     if (!ProbeWorks()) {

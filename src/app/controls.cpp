@@ -1,7 +1,10 @@
 #include "app/controls.h"
 
+#include <algorithm>
+
 #include <QMouseEvent>
 #include <QPainter>
+#include <QTextBoundaryFinder>
 
 #include "app/twips.h"
 
@@ -103,6 +106,7 @@ NewsLabel::NewsLabel(QWidget* parent) : QLabel(parent)
     QPalette colours = palette();
     colours.setColor(QPalette::WindowText, Qt::white);
     setPalette(colours);
+    m_laidOut.setTextFormat(Qt::PlainText);
 }
 
 void NewsLabel::setLeftTwips(float twips)
@@ -121,8 +125,29 @@ void NewsLabel::setTopTwips(float twips)
 
 void NewsLabel::setCaption(const QString& text)
 {
-    setText(text);
-    resize(fontMetrics().horizontalAdvance(text), height());
+    QString shown = text;
+    if (shown.size() > kMaxCaptionLength) {
+        // Cut between two characters as the user sees them, never inside one.
+        QTextBoundaryFinder boundaries(QTextBoundaryFinder::Grapheme, shown.left(kMaxCaptionLength + 1));
+        boundaries.setPosition(kMaxCaptionLength);
+        if (!boundaries.isAtBoundary())
+            boundaries.toPreviousBoundary();
+        shown.truncate(std::max<qsizetype>(boundaries.position(), 0));
+        shown += QChar(0x2026);
+    }
+    setText(shown);
+    m_laidOut.setText(shown);
+    m_laidOut.prepare(QTransform(), font());
+    resize(fontMetrics().horizontalAdvance(shown), height());
+}
+
+void NewsLabel::paintEvent(QPaintEvent* /*event*/)
+{
+    QPainter painter(this);
+    painter.setFont(font());
+    painter.setPen(palette().color(QPalette::WindowText));
+    // Centred on the height, as a label draws its line.
+    painter.drawStaticText(QPointF(0, (height() - m_laidOut.size().height()) / 2), m_laidOut);
 }
 
 void NewsLabel::mousePressEvent(QMouseEvent* event)

@@ -5,6 +5,7 @@
 
 #include <QLabel>
 #include <QPixmap>
+#include <QStaticText>
 #include <QWidget>
 
 class QMouseEvent;
@@ -50,8 +51,13 @@ private:
 };
 
 // The headline: plain text only, white on transparent, its left edge kept in exact single-precision twips.
+// The text is laid out once per caption, not at every step of the scroll.
 class NewsLabel : public QLabel {
 public:
+    // No real headline is longer; a caption past it is cut there, with "…" behind, so that what a feed holds
+    // cannot make a step of the scroll expensive.
+    static constexpr qsizetype kMaxCaptionLength = 1000;
+
     explicit NewsLabel(QWidget* parent);
 
     float leftTwips() const { return m_left; }
@@ -61,6 +67,7 @@ public:
     void setCaption(const QString& text);
 
 protected:
+    void paintEvent(QPaintEvent* event) override;
     // Pointer events over the headline belong to it and do nothing (a label would pass them on).
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
@@ -69,6 +76,7 @@ protected:
 private:
     float m_left = 0;
     int m_top = 0;
+    QStaticText m_laidOut;
 };
 
 // A label that sizes itself to its plain-text caption on one line.

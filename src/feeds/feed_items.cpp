@@ -20,12 +20,7 @@ constexpr std::size_t kLastChildIndex = std::numeric_limits<std::int16_t>::max()
 // white space, every mandatory line break of Unicode counts, so that no headline is ever shown on two lines.
 std::size_t spaceLength(std::string_view text)
 {
-    constexpr std::string_view kMultiByteBreaks[] = {
-        "\xC2\x85",      // U+0085 next line
-        "\xE2\x80\xA8",  // U+2028 line separator
-        "\xE2\x80\xA9",  // U+2029 paragraph separator
-    };
-    switch (text.front()) {
+    switch (static_cast<unsigned char>(text.front())) {
     case ' ':
     case '\t':
     case '\n':
@@ -33,14 +28,13 @@ std::size_t spaceLength(std::string_view text)
     case '\f':
     case '\r':
         return 1;
+    case 0xC2:  // U+0085 next line
+        return text.starts_with("\xC2\x85") ? 2 : 0;
+    case 0xE2:  // U+2028 line separator, U+2029 paragraph separator
+        return text.starts_with("\xE2\x80\xA8") || text.starts_with("\xE2\x80\xA9") ? 3 : 0;
     default:
-        break;
+        return 0;
     }
-    for (const std::string_view lineBreak : kMultiByteBreaks) {
-        if (text.starts_with(lineBreak))
-            return lineBreak.size();
-    }
-    return 0;
 }
 
 // Trims and folds every run of white space into one space, so a headline is one line.

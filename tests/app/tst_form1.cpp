@@ -160,22 +160,28 @@ void TestForm1::startsWithReadyCaptionAndZeroCounters()
 void TestForm1::labelsShowPlainTextOnly_data()
 {
     QTest::addColumn<QString>("caption");
-    QTest::newRow("bold markup") << "<b>x</b>";
-    QTest::newRow("image markup") << "<img src=\"http://127.0.0.1:1/a.png\">";
-    QTest::newRow("entity") << "a &amp; b";
+    QTest::addColumn<QString>("shown");
+    for (const QString markup : {"<b>x</b>", "<img src=\"http://127.0.0.1:1/a.png\">", "a &amp; b"})
+        QTest::newRow(qPrintable(markup)) << markup << markup;
+    const QString ellipsis(QChar(0x2026));
+    QTest::newRow("1000 characters, whole") << QString(1000, 'x') << QString(1000, 'x');
+    QTest::newRow("200000 characters, cut") << QString(200000, 'x') << QString(1000, 'x') + ellipsis;
+    QTest::newRow("cut before a character made of two code units")
+        << QString(999, 'a') + QString::fromUtf8("😀") + QString(500, 'b') << QString(999, 'a') + ellipsis;
 }
 
 void TestForm1::labelsShowPlainTextOnly()
 {
     QFETCH(QString, caption);
+    QFETCH(QString, shown);
     FormRig rig;
     rig.form->setCaption(caption.toStdString());
     for (QLabel* label : rig.form->findChildren<QLabel*>())
         QCOMPARE(label->textFormat(), Qt::PlainText);
     auto* news = rig.form->findChild<QLabel*>("lbNews");
-    QCOMPARE(news->text(), caption);
+    QCOMPARE(news->text(), shown);
     // As wide as the very characters, not as rendered markup.
-    QCOMPARE(news->width(), news->fontMetrics().horizontalAdvance(caption));
+    QCOMPARE(news->width(), news->fontMetrics().horizontalAdvance(shown));
     QCOMPARE(rig.form->newsWidth(), news->width() * 15.f);
 }
 
