@@ -165,6 +165,15 @@ void NewsLabel::mouseReleaseEvent(QMouseEvent* event)
     event->accept();
 }
 
+CaptionFrame::CaptionFrame(const QString& caption, QWidget* parent) : QGroupBox(parent), m_caption(caption) {}
+
+void CaptionFrame::showEvent(QShowEvent* event)
+{
+    if (title() != m_caption)
+        setTitle(m_caption);
+    QGroupBox::showEvent(event);
+}
+
 AutoSizeLabel::AutoSizeLabel(const QString& text, QWidget* parent) : QLabel(parent)
 {
     setTextFormat(Qt::PlainText);

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 
+#include <QGroupBox>
 #include <QLabel>
 #include <QPixmap>
 #include <QStaticText>
@@ -77,6 +78,20 @@ private:
     float m_left = 0;
     int m_top = 0;
     QStaticText m_laidOut;
+};
+
+// A group box that takes its title only when shown: a title is measured at once, which loads the window's font,
+// and the frame of counters is never shown.
+class CaptionFrame : public QGroupBox {
+public:
+    CaptionFrame(const QString& caption, QWidget* parent);
+    const QString& caption() const { return m_caption; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    QString m_caption;
 };
 
 // A label that sizes itself to its plain-text caption on one line.

@@ -4,7 +4,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCursor>
-#include <QGroupBox>
 #include <QImage>
 #include <QImageReader>
 #include <QMenu>
@@ -134,7 +133,7 @@ void Form1::buildControls()
     m_picNextNews->onRelease = [this](const PointerArgs& args) { picNextNews_MouseUp(args); };
 
     // Below the window's bottom edge and hidden: the counters are written but never seen.
-    m_frame1 = new QGroupBox(QStringLiteral("設定"), this);
+    m_frame1 = new CaptionFrame(QStringLiteral("設定"), this);
     m_frame1->setObjectName(QStringLiteral("Frame1"));
     m_frame1->setGeometry(twipsRect(6480, 720, 1935, 4335));
     QFont labelFont = font();

@@ -17,12 +17,12 @@
 #include "ticker/ticker_window.h"
 
 class QAction;
-class QGroupBox;
 class QMenu;
 
 namespace vantrel {
 
 class AutoSizeLabel;
+class CaptionFrame;
 class Clock;
 class ErrorBox;
 class FeedRotation;
@@ -113,7 +113,7 @@ private:
     NewsLabel* m_lbNews = nullptr;
     PictureBox* m_picRefresh = nullptr;
     PictureBox* m_picNextNews = nullptr;
-    QGroupBox* m_frame1 = nullptr;
+    CaptionFrame* m_frame1 = nullptr;
     AutoSizeLabel* m_lbNumber = nullptr;
     AutoSizeLabel* m_lbNowNumber = nullptr;
     AutoSizeLabel* m_lbNewsNumber = nullptr;

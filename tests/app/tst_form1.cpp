@@ -1,5 +1,4 @@
 #include <QAction>
-#include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -133,9 +132,9 @@ void TestForm1::onlyTheStripAndButtonsCanBeSeen()
     QVERIFY(rig.form->windowFlags() & Qt::FramelessWindowHint);
     for (const char* name : {"pic1", "lbNews", "picRefresh", "picNextNews"})
         QVERIFY2(rig.form->findChild<QWidget*>(name)->isVisible(), name);
-    auto* frame = rig.form->findChild<QGroupBox*>("Frame1");
+    auto* frame = rig.form->findChild<CaptionFrame*>("Frame1");
     QVERIFY(!frame->isVisible());
-    QCOMPARE(frame->title(), QStringLiteral("設定"));
+    QCOMPARE(frame->caption(), QStringLiteral("設定"));
     auto* news = rig.form->findChild<QLabel*>("lbNews");
     QCOMPARE(news->parentWidget()->objectName(), QStringLiteral("pic1"));
     QCOMPARE(news->height(), 13);
