@@ -17,11 +17,17 @@ void PreferXWayland()
 #endif
 }
 
+namespace {
+
+std::string native(const QString& path)
+{
+    return QDir::toNativeSeparators(QDir::cleanPath(path)).toStdString();
+}
+
+}  // namespace
+
 DataPlaces DesktopDataPlaces()
 {
-    const auto native = [](const QString& path) {
-        return QDir::toNativeSeparators(QDir::cleanPath(path)).toStdString();
-    };
     DataPlaces places;
     places.executableFolder = ExecutableFolder();
     const QString userData = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
@@ -31,6 +37,15 @@ DataPlaces DesktopDataPlaces()
         places.defaultsFolder = native(QString::fromStdString(places.executableFolder) +
                                        QStringLiteral("/" VANTREL_DEFAULTS_FROM_EXECUTABLE));
     return places;
+}
+
+std::vector<std::string> TransferModuleFolders()
+{
+    const std::string executableFolder = ExecutableFolder();
+    if (executableFolder.empty())
+        return {};
+    return {executableFolder,
+            native(QString::fromStdString(executableFolder) + QStringLiteral("/" VANTREL_MODULE_FROM_EXECUTABLE))};
 }
 
 }  // namespace vantrel
