@@ -70,14 +70,11 @@ void FeedRotation::refreshStep(float x, float y)
     if (m_window.closing())
         return;
     if (downloaded && m_state.FetchResult == 0) {
-        const std::int16_t index = m_state.FeedIndex;
-        if (index >= 1 && index <= m_tree.Count()) {
-            m_state.FeedLabel = "[" + m_tree.Item(index).Text + "]";
-            m_state.ParseResult =
-                ParseFeedItems(m_state.FeedCachePath, m_list, m_state.FeedLabel, m_window, m_site.clock);
-            if (m_window.closing())
-                return;
-        }
+        // No other step ran meanwhile, so FeedIndex still names the feed just fetched.
+        m_state.FeedLabel = "[" + m_tree.Item(m_state.FeedIndex).Text + "]";
+        m_state.ParseResult = ParseFeedItems(m_state.FeedCachePath, m_list, m_state.FeedLabel, m_window, m_site.clock);
+        if (m_window.closing())
+            return;
     }
 
     if (m_list.Count() > 0) {
