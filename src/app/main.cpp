@@ -6,7 +6,7 @@
 #include "app/qt_error_box.h"
 #include "platform/clock.h"
 #include "platform/desktop.h"
-#include "platform/transfer_module.h"
+#include "platform/network_transfer.h"
 
 int main(int argc, char* argv[])
 {
@@ -16,7 +16,7 @@ int main(int argc, char* argv[])
     QApplication::setApplicationVersion(QStringLiteral(VANTREL_VERSION));
     const std::string dataBase = vantrel::PrepareDataBase(vantrel::DesktopDataPlaces());
 
-    vantrel::ModuleTransfer transfer(vantrel::TransferModuleFolders());
+    vantrel::NetworkTransfer transfer;
     vantrel::QtErrorBox errorBox;
     vantrel::Form1 form(dataBase, transfer, errorBox, vantrel::systemClock());
     // Closing ends a fetch under way at once, so the program is gone promptly.

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
 #include "board/data_folder.h"
 
@@ -15,9 +14,5 @@ void PreferXWayland();
 // The executable's folder, the user's own data folder ($XDG_DATA_HOME/vantrel on Linux, the local
 // application-data folder's vantrel on Windows) and the defaults installed beside the executable.
 DataPlaces DesktopDataPlaces();
-
-// Where the transfer module may stand, in the order to try: beside the executable (the build and the portable
-// layout), then where an installation puts it.
-std::vector<std::string> TransferModuleFolders();
 
 }  // namespace vantrel

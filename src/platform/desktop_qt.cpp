@@ -39,13 +39,4 @@ DataPlaces DesktopDataPlaces()
     return places;
 }
 
-std::vector<std::string> TransferModuleFolders()
-{
-    const std::string executableFolder = ExecutableFolder();
-    if (executableFolder.empty())
-        return {};
-    return {executableFolder,
-            native(QString::fromStdString(executableFolder) + QStringLiteral("/" VANTREL_MODULE_FROM_EXECUTABLE))};
-}
-
 }  // namespace vantrel

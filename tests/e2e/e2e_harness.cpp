@@ -413,12 +413,6 @@ AppFolder::AppFolder()
         m_error = QStringLiteral("cannot copy %1").arg(built);
         return;
     }
-    // The transfer module goes along, as in the portable layout.
-    const QString module = QFileInfo(built).dir().filePath(QStringLiteral(VANTREL_TRANSFER_MODULE));
-    if (QFileInfo::exists(module) && !QFile::copy(module, m_dir.filePath(QStringLiteral(VANTREL_TRANSFER_MODULE)))) {
-        m_error = QStringLiteral("cannot copy %1").arg(module);
-        return;
-    }
     const QDir pictures(QStringLiteral(VANTREL_PICTURES_DIR));
     const QStringList files = pictures.entryList(QDir::Files);
     if (files.isEmpty()) {

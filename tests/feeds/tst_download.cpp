@@ -24,7 +24,6 @@
 #include "feeds/download.h"
 #include "loopback_server.h"
 #include "platform/network_transfer.h"
-#include "platform/transfer_module.h"
 #include "tls_relay.h"
 
 using namespace vantrel;
@@ -713,24 +712,6 @@ private slots:
     }
 
     // --- Waiting, nesting and aborting ----------------------------------------------------------------
-
-    void takesTheTransferFromItsModuleAtTheFirstFetch()
-    {
-        // Not found: the fetch fails like one to an unreachable host.
-        ModuleTransfer missing({m_dir->path().toStdString()});
-        QCOMPARE(missing.fetch(m_server->url("/feed")).status, FetchResponse::Status::Failed);
-        // Closed before the first fetch: nothing is loaded and nothing goes out.
-        const std::size_t requests = m_server->requestCount("/feed");
-        ModuleTransfer closed({VANTREL_MODULE_DIR});
-        closed.abort();
-        QCOMPARE(closed.fetch(m_server->url("/feed")).status, FetchResponse::Status::Aborted);
-        QCOMPARE(m_server->requestCount("/feed"), requests);
-        // Found in the second folder.
-        ModuleTransfer module({m_dir->path().toStdString(), VANTREL_MODULE_DIR});
-        const FetchResponse response = module.fetch(m_server->url("/feed"));
-        QCOMPARE(response.status, FetchResponse::Status::Ok);
-        QCOMPARE(QByteArray::fromStdString(response.body), kFeedBody);
-    }
 
     void abortEndsAFetchUnderWayPromptly_data()
     {
