@@ -19,6 +19,9 @@
 #include <libxml/xmlerror.h>
 
 #include "platform/utf8_path.h"
+#ifdef _WIN32
+#include "platform/xml_encodings_win.h"
+#endif
 
 namespace vantrel {
 namespace {
@@ -84,6 +87,9 @@ void initialiseLibxml()
         for (const char* alias :
              {"Shift_JIS", "Shift-JIS", "SJIS", "MS_Kanji", "x-sjis", "csShiftJIS", "Windows-31J", "MS932"})
             xmlAddEncodingAlias("CP932", alias);
+#ifdef _WIN32
+        RegisterSystemEncodings();
+#endif
     });
 }
 

@@ -132,6 +132,10 @@ private slots:
         QTest::newRow("utf-16 with byte-order mark")
             << "utf16_bom.xml" << QStringList{"①㈱ 見出し"} << QStringList{"http://x/1"};
         QTest::newRow("iso-8859-1") << "iso8859_1.xml" << QStringList{"Café Ångström ½"} << QStringList{"http://x/1"};
+        QTest::newRow("windows-1252")
+            << "windows1252.xml" << QStringList{"€ “Café” – naïve"} << QStringList{"http://x/1"};
+        QTest::newRow("koi8-r") << "koi8_r.xml" << QStringList{"Новости дня"} << QStringList{"http://x/1"};
+        QTest::newRow("gb2312") << "gb2312.xml" << QStringList{"中文新闻标题"} << QStringList{"http://x/1"};
         QTest::newRow("byte-order mark beats a stale declaration")
             << "utf8_bom_stale_declaration.xml" << QStringList{"①㈱ 見出し"} << QStringList{"http://x/1"};
         QTest::newRow("markup kept as literal text")
@@ -156,6 +160,24 @@ private slots:
             numbers << QString::number(row);
         QCOMPARE(column(m_list, NewsItem::Number), numbers);
         QCOMPARE(m_events.passes, 1);
+    }
+
+    void decodesCharactersCutByTheReadChunks()
+    {
+        // The parser decodes in chunks that end wherever the bytes do, inside a two-byte character too.
+        QFile fixture(kFeeds + QStringLiteral("shift_jis.xml"));
+        QVERIFY(fixture.open(QIODevice::ReadOnly));
+        const QByteArray bytes = fixture.readAll();
+        const qsizetype begin = bytes.indexOf("<title>") + 7;
+        const QByteArray title = bytes.mid(begin, bytes.indexOf("</title>") - begin);
+        QByteArray items;
+        QStringList titles;
+        for (int number = 0; number < 3000; ++number) {
+            items += item(title + QByteArray::number(number));
+            titles << QStringLiteral("①番 ㈱ヴァントレル 発表") + QString::number(number);
+        }
+        QCOMPARE(parse(write("<?xml version=\"1.0\" encoding=\"Shift_JIS\"?>" + channel(items))), 0);
+        QCOMPARE(column(m_list, NewsItem::Title), titles);
     }
 
     void writesEveryColumnInOrder()
