@@ -4,6 +4,7 @@
 
 #include "app/form1.h"
 #include "app/qt_error_box.h"
+#include "board/data_folder.h"
 #include "platform/clock.h"
 #include "platform/desktop.h"
 #include "platform/network_transfer.h"
@@ -14,10 +15,10 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vantrel"));
     QApplication::setApplicationVersion(QStringLiteral(VANTREL_VERSION));
-    const std::string dataBase = vantrel::PrepareDataBase(vantrel::DesktopDataPlaces());
+    vantrel::QtErrorBox errorBox;
+    const std::string dataBase = vantrel::PrepareDataBase(vantrel::DesktopDataPlaces(), errorBox);
 
     vantrel::NetworkTransfer transfer;
-    vantrel::QtErrorBox errorBox;
     vantrel::Form1 form(dataBase, transfer, errorBox, vantrel::systemClock());
     // Closing ends a fetch under way at once, so the program is gone promptly.
     form.onClosing = [&transfer] { transfer.abort(); };

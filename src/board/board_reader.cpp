@@ -187,7 +187,7 @@ void addRecords(FeedTree& tree, std::string_view text)
 std::int32_t LoadBoard(FeedTree& tree, const std::string& path, ErrorBox& box)
 {
     const auto report = [&box](int number, std::string_view description) {
-        box.show("■エラー", "エラー番号：" + std::to_string(number) + "\r\nエラー内容：" + std::string(description));
+        box.show(std::string(errors::kBoxTitle), errors::BoxText(number, description));
         return -1;
     };
     // Whatever ends the read, the program goes on without the rest of the board.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 
 // Error numbers and descriptions shown in the error box. The numbers are part of the user documentation
@@ -10,6 +11,14 @@ struct ErrorInfo {
     int number;
     std::string_view description;
 };
+
+inline constexpr std::string_view kBoxTitle = "■エラー";
+
+// The box's two lines: the number in decimal, then the description.
+inline std::string BoxText(int number, std::string_view description)
+{
+    return "エラー番号：" + std::to_string(number) + "\r\nエラー内容：" + std::string(description);
+}
 
 // Opening and reading the board file.
 inline constexpr ErrorInfo kFileNotFound{101, "ボードファイルが見つかりません。"};
@@ -28,5 +37,8 @@ inline constexpr ErrorInfo kKeyNotUnique{301, "キーが重複しています。
 inline constexpr ErrorInfo kElementNotFound{302, "親のキーを持つ要素が見つかりません。"};
 inline constexpr ErrorInfo kTreeFull{303, "ノードの数が上限の32767に達しています。"};
 inline constexpr ErrorInfo kIndexOutOfBounds{304, "インデックスが範囲外です。"};
+
+// The data folder at start; the description goes on with the folder and the reason.
+inline constexpr ErrorInfo kNoDataFolder{401, "データフォルダーを用意できません。"};
 
 }  // namespace vantrel::errors

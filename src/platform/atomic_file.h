@@ -15,8 +15,16 @@ bool ReplaceFileContents(const std::string& path, std::string_view bytes, std::s
 inline constexpr std::string_view kTemporaryPrefix = ".vantrel-";
 inline constexpr std::string_view kTemporarySuffix = ".tmp";
 
-// Removes temporary files that a killed process left in folder, once they are older than minimumAge (a younger
-// one may belong to another copy of the program still writing). Errors are ignored.
-void RemoveStaleTemporaryFiles(const std::string& folder, std::chrono::seconds minimumAge = std::chrono::minutes(10));
+// How old a temporary must be before it counts as left by a killed process: a younger one may belong to another
+// copy of the program still writing.
+inline constexpr std::chrono::seconds kStaleTemporaryAge = std::chrono::minutes(10);
+
+// Removes temporary files that a killed process left in folder, once they are older than minimumAge. Errors are
+// ignored.
+void RemoveStaleTemporaryFiles(const std::string& folder, std::chrono::seconds minimumAge = kStaleTemporaryAge);
+
+// The same for temporary folders, named prefix + anything, with all they hold. A link is never followed.
+void RemoveStaleTemporaryFolders(const std::string& folder, std::string_view prefix,
+                                 std::chrono::seconds minimumAge = kStaleTemporaryAge);
 
 }  // namespace vantrel

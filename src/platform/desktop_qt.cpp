@@ -1,6 +1,7 @@
 #include "platform/desktop.h"
 
 #include <QDir>
+#include <QFile>
 #include <QStandardPaths>
 #include <QtGlobal>
 
@@ -11,9 +12,10 @@ namespace vantrel {
 void PreferXWayland()
 {
 #ifdef Q_OS_LINUX
+    // Qt tries the platforms in order: a dead X display falls through to Wayland instead of ending the program.
     if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") && !qEnvironmentVariableIsEmpty("DISPLAY") &&
         qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
+        qputenv("QT_QPA_PLATFORM", "xcb;wayland");
 #endif
 }
 
@@ -24,13 +26,24 @@ std::string native(const QString& path)
     return QDir::toNativeSeparators(QDir::cleanPath(path)).toStdString();
 }
 
+QString userDataHome()
+{
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
+    // Qt 6.4 takes a relative XDG_DATA_HOME as it stands and an unset HOME as the root folder.
+    return QFile::decodeName(
+        QByteArray::fromStdString(XdgDataHome(qgetenv("XDG_DATA_HOME").toStdString(), qgetenv("HOME").toStdString())));
+#else
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+#endif
+}
+
 }  // namespace
 
 DataPlaces DesktopDataPlaces()
 {
     DataPlaces places;
     places.executableFolder = ExecutableFolder();
-    const QString userData = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    const QString userData = userDataHome();
     if (!userData.isEmpty())
         places.userFolder = native(userData + QStringLiteral("/vantrel"));
     if (!places.executableFolder.empty())

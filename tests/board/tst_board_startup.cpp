@@ -4,7 +4,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <chrono>
 #include <cstdint>
+#include <filesystem>
 
 #include "board/data_folder.h"
 #include "board/data_paths.h"
@@ -12,6 +14,7 @@
 #include "board/startup.h"
 #include "board_test_support.h"
 #include "fakes.h"
+#include "platform/atomic_file.h"
 
 using namespace vantrel;
 using namespace vantrel::test;
@@ -38,6 +41,16 @@ QByteArray readBytes(const QString& path)
 }
 
 const QStringList kPictures{"load.jpg", "next.jpg", "normal.jpg", "push.jpg"};
+
+// What stands in the way of the user's data folder.
+enum class Obstacle { FileForHome, FileForData, DanglingLinkForData, NoUserFolder };
+
+bool setAge(const QString& path, std::chrono::seconds age)
+{
+    std::error_code error;
+    std::filesystem::last_write_time(path.toStdString(), std::filesystem::file_time_type::clock::now() - age, error);
+    return !error;
+}
 
 }  // namespace
 
@@ -243,7 +256,8 @@ private slots:
         install(installed, rootRecord("Default"));
         DataPlaces places = installed.places();
         places.executableFolder = m_appDir->path().toStdString();
-        QCOMPARE(qs(PrepareDataBase(places)), m_appDir->path());
+        CapturingErrorBox box;
+        QCOMPARE(qs(PrepareDataBase(places, box)), m_appDir->path());
         QVERIFY(!QFileInfo::exists(installed.userFolder()));
     }
 
@@ -251,8 +265,10 @@ private slots:
     {
         Installed installed;
         install(installed, rootRecord("Default"));
-        const std::string base = PrepareDataBase(installed.places());
+        CapturingErrorBox box;
+        const std::string base = PrepareDataBase(installed.places(), box);
         QCOMPARE(qs(base), installed.userFolder());
+        QVERIFY(box.shown.empty());
         QCOMPARE(readBytes(installed.userData("brd/default.brd")), rootRecord("Default"));
         for (const QString& picture : kPictures)
             QCOMPARE(readBytes(installed.userData("pic/std/" + picture)), picture.toUtf8());
@@ -262,7 +278,6 @@ private slots:
                  QStringList{"data"});
 
         FeedTree tree;
-        CapturingErrorBox box;
         std::int16_t feedIndex = 0;
         LoadFirstBoard(base, tree, box, feedIndex);
         QCOMPARE(qs(tree.Item(1).Text), QStringLiteral("Default"));
@@ -272,7 +287,8 @@ private slots:
     {
         Installed installed;
         install(installed, rootRecord("Default"));
-        PrepareDataBase(installed.places());
+        CapturingErrorBox box;
+        PrepareDataBase(installed.places(), box);
         QVERIFY(!writeBytes(installed.userData("brd"), "default.brd", rootRecord("Mine")).empty());
         QVERIFY(!writeBytes(installed.userData("log"), "Feed.xml", "<rss/>").empty());
         QVERIFY(QFile::remove(installed.userData("pic/std/push.jpg")));
@@ -280,28 +296,111 @@ private slots:
         QVERIFY(!writeBytes(installed.defaults() + "/brd", "default.brd", rootRecord("Newer")).empty());
         QVERIFY(!writeBytes(installed.defaults() + "/brd", "extra.brd", rootRecord("Extra")).empty());
 
-        QCOMPARE(qs(PrepareDataBase(installed.places())), installed.userFolder());
+        QCOMPARE(qs(PrepareDataBase(installed.places(), box)), installed.userFolder());
         QCOMPARE(readBytes(installed.userData("brd/default.brd")), rootRecord("Mine"));
         QCOMPARE(QDir(installed.userData("brd")).entryList(QDir::Files), QStringList{"default.brd"});
         QCOMPARE(readBytes(installed.userData("log/Feed.xml")), QByteArray("<rss/>"));
         QVERIFY(!QFileInfo::exists(installed.userData("pic/std/push.jpg")));
     }
 
-    void uncreatableUserFolderLeavesAnEmptyTree()
+    void userDataHomeFollowsTheXdgRules_data()
     {
+        QTest::addColumn<QString>("xdgDataHome");
+        QTest::addColumn<QString>("home");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("absolute XDG_DATA_HOME") << "/x/share"
+                                                << "/home/u"
+                                                << "/x/share";
+        QTest::newRow("relative XDG_DATA_HOME ignored") << "x/share"
+                                                        << "/home/u"
+                                                        << "/home/u/.local/share";
+        QTest::newRow("quoted tilde ignored") << "~/share"
+                                              << "/home/u"
+                                              << "/home/u/.local/share";
+        QTest::newRow("HOME unset") << ""
+                                    << ""
+                                    << "";
+        QTest::newRow("HOME relative") << ""
+                                       << "home/u"
+                                       << "";
+    }
+
+    void userDataHomeFollowsTheXdgRules()
+    {
+        QFETCH(QString, xdgDataHome);
+        QFETCH(QString, home);
+        QFETCH(QString, expected);
+        QCOMPARE(qs(XdgDataHome(xdgDataHome.toStdString(), home.toStdString())), expected);
+    }
+
+    void unusableDataFolderShowsOneBoxAndLeavesAnEmptyTree_data()
+    {
+        QTest::addColumn<int>("obstacle");
+        // A file where a folder should be stops even root, unlike permissions.
+        QTest::newRow("file in place of home") << int(Obstacle::FileForHome);
+        QTest::newRow("file named data") << int(Obstacle::FileForData);
+        QTest::newRow("dangling link named data") << int(Obstacle::DanglingLinkForData);
+        QTest::newRow("no user folder") << int(Obstacle::NoUserFolder);
+    }
+
+    void unusableDataFolderShowsOneBoxAndLeavesAnEmptyTree()
+    {
+        QFETCH(int, obstacle);
         Installed installed;
         install(installed, rootRecord("Default"));
-        // A file where a folder should be stops even root, unlike permissions.
-        QVERIFY(!writeBytes(installed.root.path(), "home", "not a folder").empty());
-        const std::string base = PrepareDataBase(installed.places());
-        QCOMPARE(readBytes(installed.root.filePath("home")), QByteArray("not a folder"));
+        DataPlaces places = installed.places();
+        QString inTheWay = installed.userFolder() + "/data";
+        switch (Obstacle(obstacle)) {
+        case Obstacle::FileForHome:
+            inTheWay = installed.root.filePath("home");
+            QVERIFY(!writeBytes(installed.root.path(), "home", "not a folder").empty());
+            break;
+        case Obstacle::FileForData:
+            QVERIFY(QDir(installed.userFolder()).mkpath("."));
+            QVERIFY(!writeBytes(installed.userFolder(), "data", "not a folder").empty());
+            break;
+        case Obstacle::DanglingLinkForData:
+            QVERIFY(QDir(installed.userFolder()).mkpath("."));
+            QVERIFY(QFile::link(installed.root.filePath("nowhere"), inTheWay));
+            break;
+        case Obstacle::NoUserFolder:
+            places.userFolder.clear();
+            inTheWay.clear();
+            break;
+        }
+        CapturingErrorBox box;
+        const std::string base = PrepareDataBase(places, box);
+        QCOMPARE(box.shown.size(), std::size_t(1));
+        QCOMPARE(qs(box.shown[0].title), QStringLiteral("■エラー"));
+        const QString text = qs(box.shown[0].text);
+        QVERIFY2(text.startsWith(QStringLiteral("エラー番号：401\r\nエラー内容：")), qPrintable(text));
+        QVERIFY2(text.contains(inTheWay), qPrintable(text));
+        if (!inTheWay.isEmpty())
+            QVERIFY(QFileInfo(inTheWay).isSymLink() || readBytes(inTheWay) == "not a folder");
 
         FeedTree tree;
-        CapturingErrorBox box;
         std::int16_t feedIndex = 0;
         LoadFirstBoard(base, tree, box, feedIndex);
         QCOMPARE(feedIndex, std::int16_t(0));
         QCOMPARE(tree.Count(), std::int16_t(0));
+        QCOMPARE(box.shown.size(), std::size_t(1));
+    }
+
+    void staleStagingFolderIsRemovedAndAFreshOneKept()
+    {
+        Installed installed;
+        install(installed, rootRecord("Default"));
+        // One left by a start that was killed half-way, one of a copy of the program starting now.
+        QDir user(installed.userFolder());
+        QVERIFY(user.mkpath(".data-new-1/brd"));
+        QVERIFY(user.mkpath(".data-new-2/brd"));
+        QVERIFY(setAge(user.filePath(".data-new-1"), kStaleTemporaryAge + std::chrono::minutes(1)));
+        QVERIFY(setAge(user.filePath(".data-new-2"), kStaleTemporaryAge - std::chrono::minutes(1)));
+
+        CapturingErrorBox box;
+        QCOMPARE(qs(PrepareDataBase(installed.places(), box)), installed.userFolder());
+        QCOMPARE(user.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name),
+                 QStringList({".data-new-2", "data"}));
         QVERIFY(box.shown.empty());
     }
 };
