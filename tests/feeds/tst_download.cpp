@@ -1,7 +1,9 @@
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
 
@@ -18,6 +20,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include "board/data_paths.h"
 #include "fakes.h"
@@ -89,6 +92,37 @@ QByteArray gzipped(const QByteArray& plain)
     gzip.closeWriteChannel();
     gzip.waitForFinished();
     return gzip.readAllStandardOutput();
+}
+
+// zlib's wrapping, which "deflate" stands for; qCompress puts four bytes of length before it.
+QByteArray zlibWrapped(const QByteArray& plain)
+{
+    return qCompress(plain).mid(4);
+}
+
+// Bare deflate data, as some servers send for "deflate": gzip's without its 10-byte header and 8-byte trailer.
+QByteArray rawDeflate(const QByteArray& plain)
+{
+    const QByteArray gzip = gzipped(plain);
+    return gzip.mid(10, gzip.size() - 18);
+}
+
+ScriptedResponse encoded(const QByteArray& compressed, const char* coding,
+                         ScriptedResponse::Framing framing = ScriptedResponse::Framing::ContentLength)
+{
+    ScriptedResponse response = ScriptedResponse::ok(compressed.toStdString());
+    response.headers.emplace_back("Content-Encoding", coding);
+    response.framing = framing;
+    return response;
+}
+
+// About 50 000 bytes of feed, under the cap, of which a cut stream still inflates most.
+QByteArray longFeed()
+{
+    QByteArray feed = "<rss version=\"2.0\"><channel>";
+    for (int item = 0; feed.size() < 50'000; ++item)
+        feed += "<item><title>headline " + QByteArray::number(item * 7919 % 10007) + "</title></item>";
+    return feed + "</channel></rss>";
 }
 
 QByteArray readFile(const QString& path)
@@ -189,6 +223,49 @@ private:
     mutable int m_reads = 0;
 };
 
+// A proxy lookup that returns only when released, like a system lookup waiting on a PAC script that never comes.
+class StuckProxyLookup {
+public:
+    StuckProxyLookup() = default;
+    ~StuckProxyLookup() { release(); }
+    StuckProxyLookup(const StuckProxyLookup&) = delete;
+    StuckProxyLookup& operator=(const StuckProxyLookup&) = delete;
+
+    NetworkTransfer::ProxyResolver resolver() const
+    {
+        return [state = m_state](const QNetworkProxyQuery& query) {
+            std::unique_lock lock(state->mutex);
+            state->asked << query.url().toString();
+            state->released.wait(lock, [&] { return state->open; });
+            // Too late to be used: nothing listens there.
+            return QList<QNetworkProxy>{QNetworkProxy(QNetworkProxy::HttpProxy, "127.0.0.1", 1)};
+        };
+    }
+    QStringList asked() const
+    {
+        const std::lock_guard lock(m_state->mutex);
+        return m_state->asked;
+    }
+    void release()
+    {
+        {
+            const std::lock_guard lock(m_state->mutex);
+            m_state->open = true;
+        }
+        m_state->released.notify_all();
+    }
+
+private:
+    struct State {
+        std::mutex mutex;
+        std::condition_variable released;
+        bool open = false;
+        QStringList asked;
+    };
+    // Shared with the lookup, which may still wait after the test is over.
+    std::shared_ptr<State> m_state = std::make_shared<State>();
+};
+
 // Records the calls DownloadFeed makes, in order, and answers with a fixed response or exception.
 class ScriptedTransfer : public Transfer {
 public:
@@ -277,6 +354,7 @@ private slots:
 
         m_server = std::make_unique<LoopbackServer>();
         LoopbackServer& server = *m_server;
+        using Framing = ScriptedResponse::Framing;
         server.setRoute("/feed", ScriptedResponse::ok(kFeedBody.toStdString()));
         server.setRoute("/empty", ScriptedResponse::ok({}));
         server.setRoute("/missing", ScriptedResponse::withStatus(404, "<html>not here</html>"));
@@ -314,6 +392,14 @@ private slots:
 
         server.setRoute("/gzip", ScriptedResponse::gzipEncoded(gzipped(kFeedBody).toStdString()));
         server.setRoute("/gzip-corrupt", ScriptedResponse::gzipEncoded("this is not gzip data at all"));
+        server.setRoute("/deflate", encoded(zlibWrapped(kFeedBody), "deflate"));
+        server.setRoute("/raw-deflate", encoded(rawDeflate(kFeedBody), "deflate"));
+        // The connection closes cleanly before the compressed stream's end, with no length to tell it short.
+        const QByteArray whole = gzipped(longFeed());
+        const QByteArray zlibWhole = zlibWrapped(longFeed());
+        server.setRoute("/gzip-cut", encoded(whole.left(whole.size() * 3 / 4), "gzip", Framing::CloseDelimited));
+        server.setRoute("/deflate-cut",
+                        encoded(zlibWhole.left(zlibWhole.size() * 3 / 4), "deflate", Framing::CloseDelimited));
         // Decodes to four times the cap: the cap counts what is delivered, not what travels.
         server.setRoute("/gzip-bomb",
                         ScriptedResponse::gzipEncoded(gzipped(QByteArray(int(4 * kTestCap), 'z')).toStdString()));
@@ -336,6 +422,9 @@ private slots:
         m_expired = relayWith("expired.pem", server.port());
         m_otherHost = relayWith("other-host.pem", server.port());
         server.setRoute("/to-https", ScriptedResponse::redirect(m_trusted->url("/bytes"), 301));
+        server.setRoute("/to-http", ScriptedResponse::redirect(server.url("/feed"), 301));
+        server.setRoute("http://feeds.vantrel.invalid/moved",
+                        ScriptedResponse::redirect("http://feeds.vantrel.invalid/proxied"));
     }
 
     void cleanupTestCase()
@@ -395,12 +484,17 @@ private slots:
         QTest::newRow("gzip") << url("/gzip") << 0 << true << body;
         QTest::newRow("corrupt gzip") << url("/gzip-corrupt") << -1 << false << kPrevious;
         QTest::newRow("gzip inflating past the cap") << url("/gzip-bomb") << -1 << false << kPrevious;
+        QTest::newRow("gzip cut short") << url("/gzip-cut") << -1 << false << kPrevious;
+        QTest::newRow("deflate") << url("/deflate") << 0 << true << body;
+        QTest::newRow("deflate without its zlib header") << url("/raw-deflate") << 0 << true << body;
+        QTest::newRow("deflate cut short") << url("/deflate-cut") << -1 << false << kPrevious;
 
         QTest::newRow("https, trusted") << q(m_trusted->url("/bytes")) << 0 << true << binaryBody();
         QTest::newRow("https, self-signed") << q(m_selfSigned->url("/feed")) << -1 << false << kPrevious;
         QTest::newRow("https, expired") << q(m_expired->url("/feed")) << -1 << false << kPrevious;
         QTest::newRow("https, another host's") << q(m_otherHost->url("/feed")) << -1 << false << kPrevious;
         QTest::newRow("http redirecting to https") << url("/to-https") << 0 << true << binaryBody();
+        QTest::newRow("https redirecting to http") << q(m_trusted->url("/to-http")) << -1 << false << kPrevious;
     }
 
     void reportsEachTransferOutcome()
@@ -487,6 +581,8 @@ private slots:
         // The loopback server stands in for the proxy, which is sent the whole URL; this host cannot be looked up.
         const QString remote = "http://feeds.vantrel.invalid/proxied";
         QTest::newRow("through http_proxy") << remote << q(m_server->url("")) << "" << remote;
+        QTest::newRow("through http_proxy after a redirect")
+            << "http://feeds.vantrel.invalid/moved" << q(m_server->url("")) << "" << remote;
         QTest::newRow("around it for no_proxy") << q(m_server->url("/feed")) << "http://127.0.0.1:1"
                                                 << "127.0.0.1"
                                                 << "/feed";
@@ -512,6 +608,44 @@ private slots:
         QCOMPARE(q(response.error), QString());
         QCOMPARE(QByteArray::fromStdString(response.body), kFeedBody);
         QCOMPARE(m_server->requestCount(served.toStdString()), before + 1);
+    }
+
+    void givesUpOnAProxyLookupThatDoesNotReturn_data()
+    {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<bool>("reachable");
+        QTest::newRow("and fetches directly") << q(m_server->url("/feed")) << true;
+        QTest::newRow("and says so when that fails too") << "http://127.0.0.1:1/feed" << false;
+    }
+
+    void givesUpOnAProxyLookupThatDoesNotReturn()
+    {
+        QFETCH(QString, url);
+        QFETCH(bool, reachable);
+        TransferLimits limits = testLimits();
+        limits.proxyLookupTime = 200ms;
+        NetworkTransfer transfer(limits);
+        const StuckProxyLookup lookup;
+        transfer.resolveProxiesForTesting(lookup.resolver());
+        // Stands for the window's own events, which must go on during the lookup.
+        bool ticked = false;
+        QTimer tick;
+        tick.setSingleShot(true);
+        connect(&tick, &QTimer::timeout, [&ticked] { ticked = true; });
+        tick.start(50ms);
+
+        const FetchResponse response = transfer.fetch(url.toStdString());
+
+        QVERIFY(ticked);
+        QCOMPARE(lookup.asked(), QStringList{url});
+        if (reachable) {
+            QCOMPARE(q(response.error), QString());
+            QCOMPARE(QByteArray::fromStdString(response.body), kFeedBody);
+        } else {
+            QCOMPARE(response.status, FetchResponse::Status::Failed);
+            QVERIFY2(q(response.error).endsWith(" (the proxy was not found within 200 ms; tried a direct connection)"),
+                     response.error.c_str());
+        }
     }
 
     // --- The steps of a download ----------------------------------------------------------------------
@@ -716,17 +850,23 @@ private slots:
     void abortEndsAFetchUnderWayPromptly_data()
     {
         QTest::addColumn<QString>("path");
-        QTest::newRow("waiting for the headers") << "/stall-headers";
-        QTest::newRow("stalled in the body") << "/stall-body";
-        QTest::newRow("slow drip") << "/long-drip";
+        QTest::addColumn<bool>("stuckLookup");
+        QTest::newRow("looking up the proxy") << "/feed" << true;
+        QTest::newRow("waiting for the headers") << "/stall-headers" << false;
+        QTest::newRow("stalled in the body") << "/stall-body" << false;
+        QTest::newRow("slow drip") << "/long-drip" << false;
     }
 
     void abortEndsAFetchUnderWayPromptly()
     {
         QFETCH(QString, path);
+        QFETCH(bool, stuckLookup);
         TransferLimits limits = testLimits();
         limits.stallTime = 10s;  // only the abort may end it
         NetworkTransfer transfer(limits);
+        const StuckProxyLookup lookup;
+        if (stuckLookup)
+            transfer.resolveProxiesForTesting(lookup.resolver());
         QElapsedTimer sinceAbort;
         std::thread closer([&] {
             std::this_thread::sleep_for(150ms);
