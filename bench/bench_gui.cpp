@@ -391,6 +391,17 @@ int main(int argc, char** argv)
     using namespace vantrel::bench;
     if (argc == 2 && std::string_view(argv[1]).starts_with("--serve="))
         return serve(argv[1] + std::string_view("--serve=").size());
+    // The feed of the click benchmark as a file, for tools/bench to serve to the running program.
+    if (argc == 2 && std::string_view(argv[1]).starts_with("--write-click-feed=")) {
+        try {
+            WriteFile(argv[1] + std::string_view("--write-click-feed=").size(),
+                      MakeRssFeed(kClickFeedBytes, kClickFeedItems));
+            return 0;
+        } catch (const std::exception& error) {
+            std::cerr << error.what() << '\n';
+            return 1;
+        }
+    }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     if (!ProbeWorks()) {

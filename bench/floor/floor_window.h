@@ -22,11 +22,16 @@ public:
         QFont font(QStringLiteral("IPAPGothic"));
         font.setPointSizeF(9.75);
         m_label.setFont(font);
-        m_label.setText(text);
-        m_label.setGeometry(static_cast<int>(m_left), 7, m_label.fontMetrics().horizontalAdvance(text), 13);
+        m_label.setGeometry(static_cast<int>(m_left), 7, 0, 13);
+        setHeadline(text);
         QObject::connect(&m_timer, &QTimer::timeout, [this] { step(); });
     }
 
+    void setHeadline(const QString& text)
+    {
+        m_label.setText(text);
+        m_label.resize(m_label.fontMetrics().horizontalAdvance(text), 13);
+    }
     void start() { m_timer.start(20); }
     void stop() { m_timer.stop(); }
     void step()
