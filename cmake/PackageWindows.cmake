@@ -4,6 +4,7 @@
 # defaults/ instead; the installed program then keeps its data in %LOCALAPPDATA%\vantrel\data\, made from them.
 
 install(TARGETS vantrel RUNTIME DESTINATION . COMPONENT program)
+find_package(Qt6 REQUIRED COMPONENTS Core)  # QT6_INSTALL_PREFIX and the folders under it
 
 # Qt finds its plugins in these folders beside the program.
 set(VANTREL_PLUGINS platforms/qwindows.dll imageformats/qjpeg.dll tls/qschannelbackend.dll
@@ -42,6 +43,7 @@ set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/PackageWindowsGenerato
 
 set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+set(CPACK_COMPONENT_INCLUDE_TOPLEVEL_DIRECTORY ON)
 
 set(CPACK_NSIS_COMPONENT_INSTALL ON)
 set(CPACK_NSIS_PACKAGE_NAME Vantrel)

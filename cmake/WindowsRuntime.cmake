@@ -1,46 +1,66 @@
 # Run at install time: puts the Qt plugins the program needs beside it, then every DLL that the program and
-# those plugins import, found by reading their import tables recursively, so nothing is listed by hand that
-# the linker already knows. The DLLs are stripped of what only a debugger reads.
+# those plugins import, found by reading their import tables recursively (objdump), so nothing is listed by
+# hand that the linker already knows. The DLLs are stripped of what only a debugger reads.
 # Set by cmake/PackageWindows.cmake: VANTREL_PROGRAM_FILE, VANTREL_QT_PLUGINS_DIR, VANTREL_PLUGINS,
 # VANTREL_SEARCH_DIRS, VANTREL_OBJDUMP, VANTREL_STRIP.
 
+cmake_policy(PUSH)
+cmake_policy(SET CMP0057 NEW)  # if(IN_LIST): install scripts start with no policies of the project
 set(root "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
-set(plugins)
+
+# Windows matches DLL names without regard to case; the folders here are on a Linux file system.
+set(available)
+foreach(dir IN LISTS VANTREL_SEARCH_DIRS)
+    file(GLOB dlls "${dir}/*.dll")
+    foreach(dll IN LISTS dlls)
+        get_filename_component(name "${dll}" NAME)
+        string(TOLOWER "${name}" key)
+        if(NOT DEFINED "found_${key}")
+            set("found_${key}" "${dll}")
+        endif()
+    endforeach()
+endforeach()
+
+set(installed)
+set(pending "${VANTREL_PROGRAM_FILE}")
 foreach(plugin IN LISTS VANTREL_PLUGINS)
     get_filename_component(folder "${plugin}" DIRECTORY)
     file(INSTALL "${VANTREL_QT_PLUGINS_DIR}/${plugin}" DESTINATION "${root}/${folder}")
-    list(APPEND plugins "${VANTREL_QT_PLUGINS_DIR}/${plugin}")
-endforeach()
-
-set(CMAKE_GET_RUNTIME_DEPENDENCIES_PLATFORM windows+pe)
-set(CMAKE_GET_RUNTIME_DEPENDENCIES_TOOL objdump)
-set(CMAKE_GET_RUNTIME_DEPENDENCIES_COMMAND "${VANTREL_OBJDUMP}")
-file(GET_RUNTIME_DEPENDENCIES
-    EXECUTABLES "${VANTREL_PROGRAM_FILE}"
-    MODULES ${plugins}
-    DIRECTORIES ${VANTREL_SEARCH_DIRS}
-    PRE_EXCLUDE_REGEXES "^api-ms-" "^ext-ms-"
-    RESOLVED_DEPENDENCIES_VAR resolved
-    UNRESOLVED_DEPENDENCIES_VAR unresolved)
-# What is not found among Qt's and MinGW's DLLs must be the system's own.
-foreach(name IN LISTS unresolved)
-    if(name MATCHES "^([Qq]t6|lib)")
-        message(FATAL_ERROR "${name} is imported but is neither in ${VANTREL_SEARCH_DIRS} nor a system DLL")
-    endif()
-endforeach()
-file(INSTALL ${resolved} DESTINATION "${root}")
-
-set(installed)
-foreach(plugin IN LISTS VANTREL_PLUGINS)
     list(APPEND installed "${root}/${plugin}")
+    list(APPEND pending "${VANTREL_QT_PLUGINS_DIR}/${plugin}")
 endforeach()
-foreach(file IN LISTS resolved)
-    get_filename_component(name "${file}" NAME)
-    list(APPEND installed "${root}/${name}")
-endforeach()
+set(seen)
+while(pending)
+    list(POP_FRONT pending file)
+    execute_process(COMMAND "${VANTREL_OBJDUMP}" -p "${file}" OUTPUT_VARIABLE headers RESULT_VARIABLE failed)
+    if(failed)
+        message(FATAL_ERROR "cannot read the imports of ${file}")
+    endif()
+    string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${headers}")
+    foreach(import IN LISTS imports)
+        string(REGEX REPLACE "^DLL Name: " "" name "${import}")
+        string(STRIP "${name}" name)
+        string(TOLOWER "${name}" key)
+        if(key IN_LIST seen)
+            continue()
+        endif()
+        list(APPEND seen "${key}")
+        if(DEFINED "found_${key}")
+            file(INSTALL "${found_${key}}" DESTINATION "${root}")
+            get_filename_component(installedName "${found_${key}}" NAME)
+            list(APPEND installed "${root}/${installedName}")
+            list(APPEND pending "${found_${key}}")
+        elseif(key MATCHES "^(qt6|lib)")
+            # Not found among Qt's and MinGW's DLLs, and no system DLL either.
+            message(FATAL_ERROR "${file} imports ${name}, which is in none of ${VANTREL_SEARCH_DIRS}")
+        endif()
+    endforeach()
+endwhile()
+
 foreach(file IN LISTS installed)
     execute_process(COMMAND "${VANTREL_STRIP}" --strip-unneeded "${file}" RESULT_VARIABLE failed)
     if(failed)
         message(FATAL_ERROR "cannot strip ${file}")
     endif()
 endforeach()
+cmake_policy(POP)
