@@ -373,15 +373,19 @@ void inspectFloor(int milliseconds)
 }  // namespace
 }  // namespace vantrel::bench
 
-// --serve=FILE: serves FILE as /feed.xml on loopback, prints its URL and runs until stdin closes; tools/bench
-// uses it to give the running program a feed of its choice.
-int serve(const std::string& file)
+// --serve=FILE...: serves each FILE under its own name on loopback, prints their URLs in order, one a line, and
+// runs until stdin closes; tools/bench uses it to give the running programs feeds of its choice.
+int serve(const std::vector<std::string>& files)
 {
-    std::ifstream in(file, std::ios::binary);
-    const std::string body((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     vantrel::test::LoopbackServer server;
-    server.setRoute("/feed.xml", vantrel::test::ScriptedResponse::ok(body));
-    std::cout << server.url("/feed.xml") << std::endl;
+    for (const std::string& file : files) {
+        std::ifstream in(file, std::ios::binary);
+        const std::string body((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string path = "/" + std::filesystem::path(file).filename().string();
+        server.setRoute(path, vantrel::test::ScriptedResponse::ok(body));
+        std::cout << server.url(path) << '\n';
+    }
+    std::cout << std::flush;
     std::cin.ignore(std::numeric_limits<std::streamsize>::max());
     return 0;
 }
@@ -389,8 +393,11 @@ int serve(const std::string& file)
 int main(int argc, char** argv)
 {
     using namespace vantrel::bench;
-    if (argc == 2 && std::string_view(argv[1]).starts_with("--serve="))
-        return serve(argv[1] + std::string_view("--serve=").size());
+    std::vector<std::string> served;
+    for (int arg = 1; arg < argc && std::string_view(argv[arg]).starts_with("--serve="); ++arg)
+        served.emplace_back(argv[arg] + std::string_view("--serve=").size());
+    if (!served.empty() && served.size() == static_cast<std::size_t>(argc - 1))
+        return serve(served);
     // The feed of the click benchmark as a file, for tools/bench to serve to the running program.
     if (argc == 2 && std::string_view(argv[1]).starts_with("--write-click-feed=")) {
         try {

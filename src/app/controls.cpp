@@ -2,9 +2,12 @@
 
 #include <algorithm>
 
+#include <QFontMetricsF>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QTextBoundaryFinder>
+#include <QTextLayout>
 
 #include "app/twips.h"
 
@@ -39,6 +42,32 @@ PointerArgs argsWith(std::int16_t button, const QMouseEvent& event)
 {
     const QPointF position = event.position();
     return {button, shiftCode(event.modifiers()), pixelsToTwips(position.x()), pixelsToTwips(position.y())};
+}
+
+// Glyphs per piece of the laid-out caption: a repaint of the strip draws a few pieces, not the whole headline.
+constexpr qsizetype kGlyphsPerPiece = 32;
+
+// Enough UTF-8 for the title's first kMaxTitleLength + 2 UTF-16 code units (at most 3 bytes each), and a
+// character cut off at the end: a huge title is not decoded whole at every re-entry.
+constexpr std::size_t kTitleBytesForCut = (NewsLabel::kMaxTitleLength + 2) * 3 + 3;
+
+// A grapheme as long as this is no longer text but a run of marks: Unicode's stream-safe form allows 30
+// combining marks after a base character.
+constexpr qsizetype kGraphemeReach = 32;
+
+// Where a title longer than kMaxTitleLength is cut: the last boundary between two characters as the user sees
+// them, or between two code points where that boundary lies far back.
+qsizetype titleCut(const QString& title)
+{
+    const qsizetype limit = NewsLabel::kMaxTitleLength;
+    // A boundary depends on what precedes it and on the one code point after it.
+    QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, title.left(limit + 2));
+    graphemes.setPosition(limit);
+    if (!graphemes.isAtBoundary())
+        graphemes.toPreviousBoundary();
+    if (graphemes.position() >= limit - kGraphemeReach)
+        return graphemes.position();
+    return title[limit].isLowSurrogate() && title[limit - 1].isHighSurrogate() ? limit - 1 : limit;
 }
 
 }  // namespace
@@ -106,7 +135,6 @@ NewsLabel::NewsLabel(QWidget* parent) : QLabel(parent)
     QPalette colours = palette();
     colours.setColor(QPalette::WindowText, Qt::white);
     setPalette(colours);
-    m_laidOut.setTextFormat(Qt::PlainText);
 }
 
 void NewsLabel::setLeftTwips(float twips)
@@ -125,29 +153,67 @@ void NewsLabel::setTopTwips(float twips)
 
 void NewsLabel::setCaption(const QString& text)
 {
-    QString shown = text;
-    if (shown.size() > kMaxCaptionLength) {
-        // Cut between two characters as the user sees them, never inside one.
-        QTextBoundaryFinder boundaries(QTextBoundaryFinder::Grapheme, shown.left(kMaxCaptionLength + 1));
-        boundaries.setPosition(kMaxCaptionLength);
-        if (!boundaries.isAtBoundary())
-            boundaries.toPreviousBoundary();
-        shown.truncate(std::max<qsizetype>(boundaries.position(), 0));
-        shown += QChar(0x2026);
+    setText(text);
+    // Lines placed as a static text places them, so the pixels are those of the whole text drawn at once.
+    QTextLayout layout(text, font());
+    layout.setCacheEnabled(true);
+    const qreal leading = QFontMetricsF(font()).leading();
+    qreal lineTop = -leading;
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        lineTop += leading;
+        line.setPosition(QPointF(0, lineTop));
+        lineTop += line.height();
     }
-    setText(shown);
-    m_laidOut.setText(shown);
-    m_laidOut.prepare(QTransform(), font());
-    resize(fontMetrics().horizontalAdvance(shown), height());
+    layout.endLayout();
+    m_textHeight = layout.boundingRect().height();
+
+    m_pieces.clear();
+    const qreal inkMargin = QFontMetricsF(font()).height();
+    for (const QGlyphRun& run : layout.glyphRuns()) {
+        const QList<quint32> glyphs = run.glyphIndexes();
+        const QList<QPointF> positions = run.positions();
+        for (qsizetype first = 0; first < glyphs.size(); first += kGlyphsPerPiece) {
+            GlyphPiece piece;
+            piece.glyphs.setRawFont(run.rawFont());
+            piece.glyphs.setFlags(run.flags());
+            piece.glyphs.setGlyphIndexes(glyphs.mid(first, kGlyphsPerPiece));
+            piece.glyphs.setPositions(positions.mid(first, kGlyphsPerPiece));
+            const QRectF ink = piece.glyphs.boundingRect();
+            piece.left = ink.left() - inkMargin;
+            piece.right = ink.right() + inkMargin;
+            for (const QPointF& position : piece.glyphs.positions()) {
+                piece.left = std::min(piece.left, position.x() - inkMargin);
+                piece.right = std::max(piece.right, position.x() + inkMargin);
+            }
+            m_pieces.push_back(std::move(piece));
+        }
+    }
+    resize(fontMetrics().horizontalAdvance(text), height());
 }
 
-void NewsLabel::paintEvent(QPaintEvent* /*event*/)
+void NewsLabel::setHeadline(std::string_view title, std::string_view source)
+{
+    QString shown = QString::fromUtf8(title.data(), static_cast<qsizetype>(std::min(title.size(), kTitleBytesForCut)));
+    if (shown.size() > kMaxTitleLength) {
+        shown.truncate(titleCut(shown));
+        shown += QChar(0x2026);
+    }
+    setCaption(shown + QString::fromUtf8(source.data(), static_cast<qsizetype>(source.size())));
+}
+
+void NewsLabel::paintEvent(QPaintEvent* event)
 {
     QPainter painter(this);
-    painter.setFont(font());
     painter.setPen(palette().color(QPalette::WindowText));
+    // The strip clips a long headline: the glyphs that cannot reach the painted part are not drawn.
+    const QRect area = event->rect();
     // Centred on the height, as a label draws its line.
-    painter.drawStaticText(QPointF(0, (height() - m_laidOut.size().height()) / 2), m_laidOut);
+    const QPointF origin(0, (height() - m_textHeight) / 2);
+    for (const GlyphPiece& piece : m_pieces) {
+        if (piece.right >= area.left() && piece.left <= area.right() + 1)
+            painter.drawGlyphRun(origin, piece.glyphs);
+    }
 }
 
 void NewsLabel::mousePressEvent(QMouseEvent* event)

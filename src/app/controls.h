@@ -2,11 +2,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <string_view>
+#include <vector>
 
+#include <QGlyphRun>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPixmap>
-#include <QStaticText>
 #include <QWidget>
 
 class QMouseEvent;
@@ -52,12 +54,13 @@ private:
 };
 
 // The headline: plain text only, white on transparent, its left edge kept in exact single-precision twips.
-// The text is laid out once per caption, not at every step of the scroll.
+// The text is laid out once per caption, not at every step of the scroll, and a repaint draws only the glyphs
+// that can fall inside the part being painted.
 class NewsLabel : public QLabel {
 public:
-    // No real headline is longer; a caption past it is cut there, with "…" behind, so that what a feed holds
-    // cannot make a step of the scroll expensive.
-    static constexpr qsizetype kMaxCaptionLength = 1000;
+    // No real headline is longer; a title past it is cut there, with "…" behind, so that what a feed holds
+    // cannot make a caption expensive to lay out.
+    static constexpr qsizetype kMaxTitleLength = 1000;
 
     explicit NewsLabel(QWidget* parent);
 
@@ -66,6 +69,9 @@ public:
     void setTopTwips(float twips);
     // Takes the caption and, at once, the width of the caption drawn on one line.
     void setCaption(const QString& text);
+    // A news row: the title, cut between two characters as the user sees them when it is too long, then the
+    // source whole.
+    void setHeadline(std::string_view title, std::string_view source);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -75,9 +81,17 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
+    // A short run of the caption's glyphs and the horizontal span its ink can reach.
+    struct GlyphPiece {
+        QGlyphRun glyphs;
+        qreal left;
+        qreal right;
+    };
+
     float m_left = 0;
     int m_top = 0;
-    QStaticText m_laidOut;
+    qreal m_textHeight = 0;
+    std::vector<GlyphPiece> m_pieces;
 };
 
 // A group box that takes its title only when shown: a title is measured at once, which loads the window's font,

@@ -199,6 +199,11 @@ void Form1::setCaption(const std::string& text)
     m_lbNews->setCaption(QString::fromStdString(text));
 }
 
+void Form1::setHeadline(const std::string& title, const std::string& source)
+{
+    m_lbNews->setHeadline(title, source);
+}
+
 void Form1::processPendingEvents()
 {
     QCoreApplication::processEvents(QEventLoop::AllEvents);

@@ -50,6 +50,7 @@ public:
 
     // TickerWindow
     void setCaption(const std::string& text) override;
+    void setHeadline(const std::string& title, const std::string& source) override;
     void processPendingEvents() override;
     float newsLeft() const override;
     void setNewsLeft(float twips) override;

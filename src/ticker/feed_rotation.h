@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <string>
 
 #include "feeds/download.h"
@@ -15,8 +14,9 @@ class Transfer;
 struct SharedState;
 
 // Chooses the feed to fetch on refresh and next feed, fetches and extracts it and puts its first headline
-// on the ticker. Every value it shares is read afresh after each pending-events point. A step requested
-// while another runs (from a pending-events point or the fetch's wait) is held and runs, in order, once the
+// on the ticker. Every value it shares is read afresh after each pending-events point. A click made while a
+// step runs (from a pending-events point or the fetch's wait) shows its picture at once but is held: held
+// refreshes join into one, held next-feed clicks add up, and one step fetches the feed they lead to once the
 // running one has finished, so two feeds are never fetched or listed at once.
 class FeedRotation {
 public:
@@ -28,18 +28,12 @@ public:
     void mnuPopupRefresh_Click();
 
 private:
-    struct Request {
-        bool nextFeed;
-        float x;
-        float y;
-    };
-
-    // Runs the request now, or holds it while another step is under way.
-    void request(Request request);
-    void nextFeedStep(float x, float y);
-    void refreshStep(float x, float y);
-    // Walks from FeedIndex to the first feed node and downloads it; false when no download took place.
-    bool fetchCurrentFeed();
+    // Runs a step now, or holds it while another step is under way.
+    void request(bool nextFeed);
+    void advanceFeedIndex(int nextFeedClicks);
+    void refreshStep();
+    // Walks from FeedIndex to the first feed node, skipping folders and wrapping; false when there is none.
+    bool findFeed();
     std::string picturePath(const char* fileName) const;
 
     const FeedTree& m_tree;
@@ -48,11 +42,12 @@ private:
     TickerWindow& m_window;
     Transfer& m_transfer;
     DownloadSite m_site;
-    std::deque<Request> m_held;
     bool m_running = false;
+    bool m_stepHeld = false;
+    int m_heldNextFeeds = 0;
 };
 
-// The text a news row shows on the ticker: its title followed directly by its source.
-std::string TickerText(const NewsList& list, std::int32_t row);
+// Puts a news row on the ticker: its title followed directly by its source.
+void ShowNewsRow(TickerWindow& window, const NewsList& list, std::int32_t row);
 
 }  // namespace vantrel

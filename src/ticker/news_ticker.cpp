@@ -38,7 +38,7 @@ void NewsTicker::tim1_Timer()
     m_state.NewsIndex = NextIndex(m_state.NewsIndex);
     if (m_state.NewsIndex > rows)
         m_state.NewsIndex = 1;
-    m_window.setCaption(TickerText(m_list, m_state.NewsIndex));
+    ShowNewsRow(m_window, m_list, m_state.NewsIndex);
 }
 
 }  // namespace vantrel

@@ -21,6 +21,9 @@ enum class Counter {
 // replaces the text, and the label takes the width of its caption at once.
 class TickerWindow : public StatusLine, public EventPump {
 public:
+    // Shows a news row as the caption: its title followed directly by its source. A window may shorten a very
+    // long title, never the source.
+    virtual void setHeadline(const std::string& title, const std::string& source) { setCaption(title + source); }
     // Left edge and width of the headline label, in twips, relative to the strip.
     virtual float newsLeft() const = 0;
     virtual void setNewsLeft(float twips) = 0;

@@ -2,7 +2,9 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPainter>
 #include <QSignalSpy>
+#include <QStaticText>
 #include <QTest>
 #include <QTimer>
 
@@ -90,6 +92,10 @@ private slots:
     void startsWithReadyCaptionAndZeroCounters();
     void labelsShowPlainTextOnly_data();
     void labelsShowPlainTextOnly();
+    void headlineCutsALongTitleBetweenCharacters_data();
+    void headlineCutsALongTitleBetweenCharacters();
+    void longHeadlineShowsThePixelsOfTheWholeText_data();
+    void longHeadlineShowsThePixelsOfTheWholeText();
     void headlineKeepsItsLeftInExactTwips();
     void menuHasItsCaptionsAndShortcutsButNoMenuBar();
     void shortcutsWorkWithTheMenuClosed();
@@ -162,11 +168,9 @@ void TestForm1::labelsShowPlainTextOnly_data()
     QTest::addColumn<QString>("shown");
     for (const QString markup : {"<b>x</b>", "<img src=\"http://127.0.0.1:1/a.png\">", "a &amp; b"})
         QTest::newRow(qPrintable(markup)) << markup << markup;
-    const QString ellipsis(QChar(0x2026));
-    QTest::newRow("1000 characters, whole") << QString(1000, 'x') << QString(1000, 'x');
-    QTest::newRow("200000 characters, cut") << QString(200000, 'x') << QString(1000, 'x') + ellipsis;
-    QTest::newRow("cut before a character made of two code units")
-        << QString(999, 'a') + QString::fromUtf8("😀") + QString(500, 'b') << QString(999, 'a') + ellipsis;
+    // Only a headline's title is ever cut.
+    const QString status = QString(1500, 'u') + QStringLiteral("をダウンロードします。[12:34:56]");
+    QTest::newRow("status text past 1000 characters, whole") << status << status;
 }
 
 void TestForm1::labelsShowPlainTextOnly()
@@ -182,6 +186,86 @@ void TestForm1::labelsShowPlainTextOnly()
     // As wide as the very characters, not as rendered markup.
     QCOMPARE(news->width(), news->fontMetrics().horizontalAdvance(shown));
     QCOMPARE(rig.form->newsWidth(), news->width() * 15.f);
+}
+
+void TestForm1::headlineCutsALongTitleBetweenCharacters_data()
+{
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("shown");
+    const QString ellipsis(QChar(0x2026));
+    const QString tail(500, 'b');
+    auto supplementary = [](char32_t codePoint, int times) { return QString::fromUcs4(&codePoint, 1).repeated(times); };
+    QTest::newRow("1000 characters, whole") << QString(1000, 'x') << QString(1000, 'x');
+    QTest::newRow("200000 characters, cut") << QString(200000, 'x') << QString(1000, 'x') + ellipsis;
+    QTest::newRow("cut before a character made of two code units")
+        << QString(999, 'a') + QString::fromUtf8("😀") + tail << QString(999, 'a') + ellipsis;
+    QTest::newRow("flag") << QString(998, 'a') + QString::fromUtf8("🇯🇵") + tail << QString(998, 'a') + ellipsis;
+    QTest::newRow("emoji modifier") << QString(998, 'a') + QString::fromUtf8("👍🏻") + tail
+                                    << QString(998, 'a') + ellipsis;
+    QTest::newRow("variation selector") << QString(999, 'a') + QString::fromUtf8("葛") + supplementary(0xE0100, 1) +
+                                               tail
+                                        << QString(999, 'a') + ellipsis;
+    QTest::newRow("run of combining marks") << QString(1200, QChar(0x0301)) << QString(1000, QChar(0x0301)) + ellipsis;
+    QTest::newRow("surrogate pair in a run of marks")
+        << "e" + supplementary(0xE0101, 600) << "e" + supplementary(0xE0101, 499) + ellipsis;
+}
+
+void TestForm1::headlineCutsALongTitleBetweenCharacters()
+{
+    QFETCH(QString, title);
+    QFETCH(QString, shown);
+    FormRig rig;
+
+    rig.form->setHeadline(title.toStdString(), "[Feed]");
+
+    auto* news = rig.form->findChild<QLabel*>("lbNews");
+    QCOMPARE(news->text(), shown + "[Feed]");
+    QCOMPARE(news->width(), news->fontMetrics().horizontalAdvance(shown + "[Feed]"));
+}
+
+void TestForm1::longHeadlineShowsThePixelsOfTheWholeText_data()
+{
+    QTest::addColumn<double>("travelled");
+    QTest::newRow("entering on the right") << 0.02;
+    QTest::newRow("across the whole strip") << 0.5;
+    QTest::newRow("leaving on the left") << 0.98;
+}
+
+void TestForm1::longHeadlineShowsThePixelsOfTheWholeText()
+{
+    QFETCH(double, travelled);
+    FormRig rig;
+    QString title;
+    while (title.size() < 1200)
+        title += QStringLiteral("Harbour bridge 港の橋 reopens ");
+    rig.form->setHeadline(title.toStdString(), "[Feed]");
+    auto* strip = rig.form->findChild<QWidget*>("pic1");
+    auto* news = rig.form->findChild<QLabel*>("lbNews");
+    const float span = rig.form->stripWidth() + rig.form->newsWidth();
+    rig.form->setNewsLeft(rig.form->stripWidth() - static_cast<float>(travelled) * span);
+
+    // What the strip shows with the whole text drawn at the label's place.
+    news->hide();
+    QImage expected = strip->grab().toImage();
+    news->show();
+    QStaticText whole(news->text());
+    whole.setTextFormat(Qt::PlainText);
+    whole.prepare(QTransform(), news->font());
+    {
+        QPainter painter(&expected);
+        painter.setFont(news->font());
+        painter.setPen(Qt::white);
+        painter.setClipRect(news->geometry());
+        painter.drawStaticText(QPointF(news->x(), news->y() + (news->height() - whole.size().height()) / 2), whole);
+    }
+
+    QCOMPARE(strip->grab().toImage(), expected);
+    // A repaint of a narrow part, as a step of the scroll makes at the headline's ends.
+    const QRect part(200, 0, 3, strip->height());
+    QImage repainted = expected.copy();
+    repainted.fill(Qt::black);
+    strip->render(&repainted, part.topLeft(), QRegion(part));
+    QCOMPARE(repainted.copy(part), expected.copy(part));
 }
 
 void TestForm1::headlineKeepsItsLeftInExactTwips()

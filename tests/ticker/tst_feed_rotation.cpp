@@ -92,8 +92,10 @@ private slots:
 
     void exitAtThePendingEventsPointStopsTheStep();
     void exitWhileTheFetchWaitsStopsTheStep();
-    void nextFeedDuringAFetchIsHeldUntilTheStepEnds();
-    void quickNextFeedClicksRunOnceEachInOrder();
+    void nextFeedDuringAFetchShowsItsPicturesAtOnceButWaits();
+    void heldRefreshesJoinIntoOneFetch();
+    void heldNextFeedClicksAddUpToOneFetch_data();
+    void heldNextFeedClicksAddUpToOneFetch();
 };
 
 void TestFeedRotation::gateRoundsHalfToEvenThenAnds_data()
@@ -348,34 +350,37 @@ void TestFeedRotation::exitWhileTheFetchWaitsStopsTheStep()
     rig.transfer.replies[kUrlA] = FetchResponse{FetchResponse::Status::Aborted, {}, "closing"};
     rig.transfer.duringFetch = [&](const std::string&) {
         rig.rotation.picNextNews_MouseUp(1, 0, 15, 30);
+        rig.rotation.picRefresh_MouseUp(1, 0, 0, 0);
         rig.window.closed = true;
     };
 
     rig.rotation.mnuPopupRefresh_Click();
 
-    // The held next-feed step is dropped with the rest.
+    // The held steps are dropped: no FeedIndex + 1, no second fetch; only the pictures of the release showed.
     QCOMPARE(rig.transfer.fetched.size(), std::size_t{1});
     QCOMPARE(rig.state.FeedIndex, std::int16_t{2});
-    QVERIFY(rig.window.pictures.empty());
+    QCOMPARE(rig.window.pictures.size(), std::size_t{2});
     QCOMPARE(rig.window.captions.size(), std::size_t{1});  // the announce text only
     QCOMPARE(rig.state.NewsIndex, std::int16_t{0});
     QVERIFY(!fs::exists(rig.cacheFile("Alpha")));
 }
 
-void TestFeedRotation::nextFeedDuringAFetchIsHeldUntilTheStepEnds()
+void TestFeedRotation::nextFeedDuringAFetchShowsItsPicturesAtOnceButWaits()
 {
     Rig rig;
     addExampleTree(rig.tree);
     rig.state.FeedIndex = 1;
     rig.transfer.serve(kUrlA, rss({"alpha"}));
     rig.transfer.serve(kUrlB, rss({"beta", "gamma"}));
+    const std::vector<std::pair<PictureButton, std::string>> releasePictures = {
+        {PictureButton::NextNews, rig.picture("next.jpg")}, {PictureButton::Refresh, rig.picture("load.jpg")}};
     rig.transfer.duringFetch = [&](const std::string& url) {
         if (url != kUrlA)
             return;
         rig.rotation.picNextNews_MouseUp(1, 0, 15, 30);
-        // Held: neither its FeedIndex + 1 nor its pictures have happened yet.
+        // Held: its FeedIndex + 1 waits, its pictures do not.
         QCOMPARE(rig.state.FeedIndex, std::int16_t{2});
-        QVERIFY(rig.window.pictures.empty());
+        QCOMPARE(rig.window.pictures, releasePictures);
     };
 
     rig.rotation.mnuPopupRefresh_Click();
@@ -387,32 +392,78 @@ void TestFeedRotation::nextFeedDuringAFetchIsHeldUntilTheStepEnds()
     for (std::int32_t row = 1; row <= rig.list.Count(); ++row)
         QCOMPARE(rig.list.Item(row).SubItem(NewsItem::Source), std::string("[Beta]"));
     QCOMPARE(rig.window.caption, std::string("beta[Beta]"));
-    QCOMPARE(rig.window.pictures.size(), std::size_t{2});
+    // Not shown a second time when the held step runs.
+    QCOMPARE(rig.window.pictures, releasePictures);
 }
 
-void TestFeedRotation::quickNextFeedClicksRunOnceEachInOrder()
+void TestFeedRotation::heldRefreshesJoinIntoOneFetch()
 {
     Rig rig;
-    rig.tree.Add(std::nullopt, "r1", "Root", "CLOSE", "OPEN");
-    std::vector<std::string> urls;
-    for (const char* name : {"One", "Two", "Three", "Four", "Five"}) {
-        urls.push_back(std::string("http://127.0.0.1:9/") + name);
-        rig.tree.Add(std::string("r1"), urls.back(), name, "XML");
-        rig.transfer.serve(urls.back(), rss({name}));
-    }
+    addExampleTree(rig.tree);
     rig.state.FeedIndex = 1;
-    rig.transfer.duringFetch = [&](const std::string& url) {
-        if (url == urls[0] && rig.transfer.fetched.size() == 1) {
-            for (int click = 0; click < 3; ++click)
-                rig.rotation.picNextNews_MouseUp(1, 0, 0, 0);
+    rig.transfer.serve(kUrlA, rss({"alpha"}));
+    rig.transfer.duringFetch = [&](const std::string&) {
+        if (rig.transfer.fetched.size() > 1)
+            return;
+        for (int click = 0; click < 50; ++click)
+            rig.rotation.picRefresh_MouseUp(1, 0, 15, 30);
+        rig.rotation.mnuPopupRefresh_Click();
+    };
+
+    rig.rotation.mnuPopupRefresh_Click();
+
+    QCOMPARE(rig.transfer.fetched, (std::vector<std::string>{kUrlA, kUrlA}));
+    QCOMPARE(rig.state.FeedIndex, std::int16_t{2});
+    QCOMPARE(rig.window.caption, std::string("alpha[Alpha]"));
+}
+
+void TestFeedRotation::heldNextFeedClicksAddUpToOneFetch_data()
+{
+    QTest::addColumn<bool>("emptyTree");
+    QTest::addColumn<std::int16_t>("start");
+    QTest::addColumn<int>("clicks");
+    QTest::addColumn<std::int16_t>("feedIndex");
+    QTest::addColumn<std::vector<std::string>>("fetched");
+    const std::string urlC = "http://127.0.0.1:9/c.xml";
+    // Root, Alpha, folder, Beta, Gamma: each click lands where clicks one at a time would have.
+    QTest::newRow("one click") << false << std::int16_t{1} << 1 << std::int16_t{4}
+                               << std::vector<std::string>{kUrlA, kUrlB};
+    QTest::newRow("two clicks, the folder skipped once")
+        << false << std::int16_t{1} << 2 << std::int16_t{5} << std::vector<std::string>{kUrlA, urlC};
+    QTest::newRow("three clicks, past the end to the first feed")
+        << false << std::int16_t{1} << 3 << std::int16_t{2} << std::vector<std::string>{kUrlA, kUrlA};
+    QTest::newRow("empty tree, past 32767 to 1")
+        << true << std::int16_t{32766} << 3 << std::int16_t{2} << std::vector<std::string>{};
+}
+
+void TestFeedRotation::heldNextFeedClicksAddUpToOneFetch()
+{
+    QFETCH(bool, emptyTree);
+    QFETCH(std::int16_t, start);
+    QFETCH(int, clicks);
+    QFETCH(std::int16_t, feedIndex);
+    QFETCH(std::vector<std::string>, fetched);
+    Rig rig;
+    if (!emptyTree) {
+        addExampleTree(rig.tree);
+        rig.tree.Add(std::string("f1"), "http://127.0.0.1:9/c.xml", "Gamma", "XML");
+    }
+    rig.state.FeedIndex = start;
+    // Clicked at the running step's first pending-events point, mixed with refreshes that change nothing.
+    rig.window.onPass = [&] {
+        if (rig.window.passes > 1)
+            return;
+        for (int click = 0; click < clicks; ++click) {
+            rig.rotation.picNextNews_MouseUp(1, 0, 0, 0);
+            rig.rotation.picRefresh_MouseUp(1, 0, 0, 0);
         }
     };
 
     rig.rotation.mnuPopupRefresh_Click();
 
-    QCOMPARE(rig.transfer.fetched, (std::vector<std::string>{urls[0], urls[1], urls[2], urls[3]}));
-    QCOMPARE(rig.state.FeedIndex, std::int16_t{5});
-    QCOMPARE(rig.window.caption, std::string("Four[Four]"));
+    QCOMPARE(rig.transfer.fetched, fetched);
+    QCOMPARE(rig.state.FeedIndex, feedIndex);
+    QCOMPARE(rig.window.passes, 2);
 }
 
 QTEST_GUILESS_MAIN(TestFeedRotation)
