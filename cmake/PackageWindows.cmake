@@ -43,7 +43,6 @@ set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/PackageWindowsGenerato
 
 set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
-set(CPACK_COMPONENT_INCLUDE_TOPLEVEL_DIRECTORY ON)
 
 set(CPACK_NSIS_COMPONENT_INSTALL ON)
 set(CPACK_NSIS_PACKAGE_NAME Vantrel)
@@ -55,6 +54,8 @@ set(CPACK_NSIS_MUI_ICON ${PROJECT_SOURCE_DIR}/src/app/resources/vantrel.ico)
 set(CPACK_NSIS_MUI_UNIICON ${PROJECT_SOURCE_DIR}/src/app/resources/vantrel.ico)
 set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
 set(CPACK_NSIS_MANIFEST_DPI_AWARE ON)
+# A 64-bit installer for the 64-bit program, which installs into the 64-bit Program Files and registry view.
+set(CPACK_NSIS_EXECUTABLE ${PROJECT_SOURCE_DIR}/cmake/makensis-amd64)
 
 include(CPack)
 cpack_add_component(program REQUIRED HIDDEN)
