@@ -213,6 +213,11 @@ bool waitUntil(const std::function<bool()>& condition, Milliseconds timeout, Mil
     return true;
 }
 
+bool waitForFile(const QString& path, const QByteArray& bytes, Milliseconds timeout)
+{
+    return waitUntil([&] { return readFile(path) == bytes; }, timeout);
+}
+
 VirtualDisplay::VirtualDisplay(Options options)
 {
     if (!m_home.isValid()) {
@@ -716,6 +721,11 @@ bool TickerApp::activate() const
             return focus.ok() && QString::fromLatin1(focus.output.trimmed()) == m_window;
         },
         2s);
+}
+
+bool TickerApp::waitForPlace(const QPoint& topLeft, Milliseconds timeout) const
+{
+    return waitUntil([&] { return near(geometry().topLeft(), topLeft); }, timeout);
 }
 
 bool TickerApp::moveTo(const QPoint& windowPoint) const

@@ -55,6 +55,8 @@ bool writeFile(const QString& path, const QByteArray& bytes);
 
 // Polls until condition holds or timeout passes; true when it held.
 bool waitUntil(const std::function<bool()>& condition, Milliseconds timeout, Milliseconds interval = 50ms);
+// Until the file holds exactly these bytes, as a cache file does once a fetch has written it.
+bool waitForFile(const QString& path, const QByteArray& bytes, Milliseconds timeout);
 
 // Runs a program to its end, or stops it when timeout passes.
 ToolResult runTool(const QString& program, const QStringList& arguments, const QProcessEnvironment& environment,
@@ -199,6 +201,9 @@ public:
     QStringList visibleWindows() const;
     // Gives the window the keyboard focus (through the window manager when there is one).
     bool activate() const;
+
+    // Until the window's top-left corner is within a pixel of topLeft.
+    bool waitForPlace(const QPoint& topLeft, Milliseconds timeout) const;
 
     // Window coordinates; the window's current place is asked each time.
     bool moveTo(const QPoint& windowPoint) const;

@@ -139,7 +139,7 @@ void TestEndToEnd::refreshCachesTheServedBytesAndShowsTheFirstTitle()
     }
 
     const QString cache = m_folder->cacheFile(kAlpha);
-    QVERIFY2(waitUntil([&] { return readFile(cache) == m_alphaBytes; }, 10s), qPrintable(failure("no cache file")));
+    QVERIFY2(waitForFile(cache, m_alphaBytes, 10s), qPrintable(failure("no cache file")));
     QCOMPARE(m_folder->cacheFiles(), QStringList{kAlpha + ".xml"});
     QCOMPARE(m_server->requestCount("/alpha.xml"), std::size_t{1});
     QCOMPARE(m_server->requestCount("/beta.xml"), std::size_t{0});
@@ -157,7 +157,7 @@ void TestEndToEnd::nextFeedSkipsTheFolderAndFetchesTheFollowingFeed()
 
     QVERIFY(m_app->click(layout::kNextFeedButton));
     const QString cache = m_folder->cacheFile(kBeta);
-    QVERIFY2(waitUntil([&] { return readFile(cache) == m_betaBytes; }, 10s), qPrintable(failure("no beta cache")));
+    QVERIFY2(waitForFile(cache, m_betaBytes, 10s), qPrintable(failure("no beta cache")));
     QCOMPARE(m_server->requestCount("/beta.xml"), std::size_t{1});
     QCOMPARE(m_server->requestCount("/alpha.xml"), std::size_t{1});
     QVERIFY2(waitForStrip(*m_app, showsThinLine, kShownAtOnce, &coverage),

@@ -113,7 +113,7 @@ void TestWindowE2e::leftDragMovesTheWindowByTheSameDistance()
     const QPoint start = m_app->geometry().topLeft();
     QVERIFY2(m_app->isBlankAround(at), "the headline is under the pointer");
     QVERIFY(m_app->drag(at, kDistance));
-    QVERIFY2(waitUntil([&] { return near(m_app->geometry().topLeft(), start + kDistance); }, 2s),
+    QVERIFY2(m_app->waitForPlace(start + kDistance, 2s),
              qPrintable(failure("expected at " + describe(start + kDistance))));
     QCOMPARE(m_app->geometry().size(), layout::kWindowSize);
 }
@@ -121,8 +121,7 @@ void TestWindowE2e::leftDragMovesTheWindowByTheSameDistance()
 void TestWindowE2e::windowStaysPutOnceTheDragEnds()
 {
     QVERIFY(m_app->drag(layout::kSurface, kDistance));
-    QVERIFY2(waitUntil([&] { return near(m_app->geometry().topLeft(), kDistance); }, 2s),
-             qPrintable(failure("no move")));
+    QVERIFY2(m_app->waitForPlace(kDistance, 2s), qPrintable(failure("no move")));
     QTest::qWait(300);
     const QPoint dropped = m_app->geometry().topLeft();
 

@@ -273,8 +273,7 @@ void TestWindowsE2e::refreshCachesTheServedBytesUnderTheJapaneseFeedName()
     QVERIFY(m_app->click(layout::kRefreshButton));
     // Byte for byte: a file written in text mode would have CR CR LF for each CR LF.
     const QString cache = m_folder->cacheFile(kAlpha);
-    QVERIFY2(waitUntil([&] { return readFile(cache) == m_alphaBytes; }, kFetched),
-             qPrintable(failure("no cache file")));
+    QVERIFY2(waitForFile(cache, m_alphaBytes, kFetched), qPrintable(failure("no cache file")));
     QCOMPARE(m_folder->cacheFiles(), QStringList{kAlpha + ".xml"});
     QCOMPARE(m_server->requestCount("/alpha.xml"), std::size_t{1});
     QCOMPARE(m_server->requestCount("/beta.xml"), std::size_t{0});
@@ -292,8 +291,7 @@ void TestWindowsE2e::nextFeedSkipsTheFolderAndWrapsToTheFirstFeed()
              qPrintable(failure("alpha not shown", coverage)));
 
     QVERIFY(m_app->click(layout::kNextFeedButton));
-    QVERIFY2(waitUntil([&] { return readFile(m_folder->cacheFile(kBeta)) == m_betaBytes; }, kFetched),
-             qPrintable(failure("no beta cache")));
+    QVERIFY2(waitForFile(m_folder->cacheFile(kBeta), m_betaBytes, kFetched), qPrintable(failure("no beta cache")));
     QVERIFY2(waitForStrip(*m_app, showsThinLine, kShownAtOnce, &coverage),
              qPrintable(failure("beta not shown", coverage)));
     QCOMPARE(m_server->requestCount("/alpha.xml"), std::size_t{1});
@@ -353,7 +351,7 @@ void TestWindowsE2e::httpsFeedIsFetchedOnlyUnderATrustedAuthority()
     // Fetches run one after the other: once the plain feed is cached, the secure one is over.
     QVERIFY(m_app->click(layout::kRefreshButton));
     QVERIFY(m_app->click(layout::kNextFeedButton));
-    QVERIFY2(waitUntil([&] { return readFile(m_folder->cacheFile(kBeta)) == m_betaBytes; }, kFetched),
+    QVERIFY2(waitForFile(m_folder->cacheFile(kBeta), m_betaBytes, kFetched),
              qPrintable(failure("the plain feed was not fetched")));
     if (fetched) {
         QCOMPARE(readFile(m_folder->cacheFile(secure)), m_alphaBytes);
@@ -380,7 +378,7 @@ void TestWindowsE2e::leftDragMovesTheWindowByTheSameDistance()
     const QPoint start = m_app->geometry().topLeft();
     QVERIFY2(m_app->isBlankAround(at), "the headline is under the pointer");
     QVERIFY(m_app->drag(at, distance));
-    QVERIFY2(waitUntil([&] { return near(m_app->geometry().topLeft(), start + distance); }, 3s),
+    QVERIFY2(m_app->waitForPlace(start + distance, 3s),
              qPrintable(failure("expected at " + describe(start + distance))));
     QCOMPARE(m_app->geometry().size(), layout::kWindowSize);
 }
@@ -487,7 +485,7 @@ void TestWindowsE2e::installedProgramSeedsTheUsersDataFolderAndFetchesIntoIt()
     TickerApp app(*m_display, *m_wine, program, m_installFolder);
     QVERIFY2(app.start(kStart), qPrintable(app.errorString()));
     QVERIFY(app.click(layout::kRefreshButton));
-    QVERIFY2(waitUntil([&] { return readFile(m_userData + "/log/" + kAlpha + ".xml") == m_alphaBytes; }, kFetched),
+    QVERIFY2(waitForFile(m_userData + "/log/" + kAlpha + ".xml", m_alphaBytes, kFetched),
              qPrintable("no cache file; program output: " + QString::fromLocal8Bit(app.output())));
     QCOMPARE(m_server->requestCount("/alpha.xml"), std::size_t{1});
     QVERIFY(!QDir(m_installFolder).exists(QStringLiteral("data")));
