@@ -1,6 +1,7 @@
 #include "e2e_harness.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include <signal.h>
 #include <unistd.h>
@@ -165,6 +166,41 @@ QStringList missingWaylandTools()
     return missing;
 }
 
+ToolResult runTool(const QString& program, const QStringList& arguments, const QProcessEnvironment& environment,
+                   Milliseconds timeout)
+{
+    ToolResult result;
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.start(program, arguments);
+    if (!process.waitForStarted(static_cast<int>(timeout.count()))) {
+        result.errors = process.errorString().toLocal8Bit();
+        return result;
+    }
+    if (!process.waitForFinished(static_cast<int>(timeout.count()))) {
+        process.kill();
+        process.waitForFinished(1000);
+        result.errors = "timed out: " + program.toLocal8Bit();
+        return result;
+    }
+    result.finished = process.exitStatus() == QProcess::NormalExit;
+    result.exitCode = process.exitCode();
+    result.output = process.readAllStandardOutput();
+    result.errors = process.readAllStandardError();
+    return result;
+}
+
+bool near(const QPoint& actual, const QPoint& expected)
+{
+    return std::abs(actual.x() - expected.x()) <= 1 && std::abs(actual.y() - expected.y()) <= 1;
+}
+
+QString describe(const QPoint& point)
+{
+    return QStringLiteral("(%1,%2)").arg(point.x()).arg(point.y());
+}
+
 bool waitUntil(const std::function<bool()>& condition, Milliseconds timeout, Milliseconds interval)
 {
     QElapsedTimer clock;
@@ -175,6 +211,11 @@ bool waitUntil(const std::function<bool()>& condition, Milliseconds timeout, Mil
         QTest::qWait(static_cast<int>(interval.count()));
     }
     return true;
+}
+
+bool waitForFile(const QString& path, const QByteArray& bytes, Milliseconds timeout)
+{
+    return waitUntil([&] { return readFile(path) == bytes; }, timeout);
 }
 
 VirtualDisplay::VirtualDisplay(Options options)
@@ -321,26 +362,7 @@ QProcessEnvironment VirtualDisplay::clientEnvironment() const
 
 ToolResult VirtualDisplay::run(const QString& program, const QStringList& arguments, Milliseconds timeout) const
 {
-    ToolResult result;
-    QProcess process;
-    process.setProcessEnvironment(clientEnvironment());
-    process.setStandardInputFile(QProcess::nullDevice());
-    process.start(program, arguments);
-    if (!process.waitForStarted(static_cast<int>(timeout.count()))) {
-        result.errors = process.errorString().toLocal8Bit();
-        return result;
-    }
-    if (!process.waitForFinished(static_cast<int>(timeout.count()))) {
-        process.kill();
-        process.waitForFinished(1000);
-        result.errors = "timed out: " + program.toLocal8Bit();
-        return result;
-    }
-    result.finished = process.exitStatus() == QProcess::NormalExit;
-    result.exitCode = process.exitCode();
-    result.output = process.readAllStandardOutput();
-    result.errors = process.readAllStandardError();
-    return result;
+    return runTool(program, arguments, clientEnvironment(), timeout);
 }
 
 QImage VirtualDisplay::grab(const QRect& area) const
@@ -400,7 +422,8 @@ AppFolder::AppFolder()
         m_error = QStringLiteral("no temporary folder");
         return;
     }
-    QDir root(m_dir.path());
+    m_root = m_dir.path();
+    QDir root(m_root);
     for (const char* folder : {"data/brd", "data/log", "data/pic/std"}) {
         if (!root.mkpath(QString::fromLatin1(folder))) {
             m_error = QStringLiteral("cannot create %1").arg(QString::fromLatin1(folder));
@@ -408,8 +431,9 @@ AppFolder::AppFolder()
         }
     }
     const QString built = programUnderTest();
-    if (!QFile::copy(built, executable()) ||
-        !QFile::setPermissions(executable(), QFile::permissions(built) | QFileDevice::ExeOwner)) {
+    m_executable = root.filePath(QFileInfo(built).fileName());
+    if (!QFile::copy(built, m_executable) ||
+        !QFile::setPermissions(m_executable, QFile::permissions(built) | QFileDevice::ExeOwner)) {
         m_error = QStringLiteral("cannot copy %1").arg(built);
         return;
     }
@@ -428,25 +452,115 @@ AppFolder::AppFolder()
     m_ready = true;
 }
 
-QString AppFolder::executable() const
+AppFolder::AppFolder(const QString& zipFile, const QString& folderName, const QString& executableName)
 {
-    return m_dir.filePath(QFileInfo(programUnderTest()).fileName());
+    if (!m_dir.isValid()) {
+        m_error = QStringLiteral("no temporary folder");
+        return;
+    }
+    m_root = m_dir.filePath(folderName);
+    const ToolResult unzip =
+        runTool(QStringLiteral("unzip"), {QStringLiteral("-q"), zipFile, QStringLiteral("-d"), m_root},
+                QProcessEnvironment::systemEnvironment(), 60s);
+    if (!unzip.ok()) {
+        m_error = QStringLiteral("cannot unpack %1: %2").arg(zipFile, QString::fromLocal8Bit(unzip.errors));
+        return;
+    }
+    // A ZIP with one top folder puts the program a level further down.
+    const QStringList top = QDir(m_root).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    if (top.size() == 1 && QFileInfo(QDir(m_root).filePath(top.first())).isDir())
+        m_root = QDir(m_root).filePath(top.first());
+    m_executable = QDir(m_root).filePath(executableName);
+    if (!QFileInfo(m_executable).isFile()) {
+        m_error = QStringLiteral("no %1 in %2").arg(executableName, zipFile);
+        return;
+    }
+    m_ready = hasDataFolders();
+}
+
+bool AppFolder::hasDataFolders()
+{
+    for (const char* folder : {"data/brd", "data/log", "data/pic/std"}) {
+        if (!QFileInfo(QDir(m_root).filePath(QString::fromLatin1(folder))).isDir()) {
+            m_error = QStringLiteral("no folder %1 in %2").arg(QString::fromLatin1(folder), m_root);
+            return false;
+        }
+    }
+    return true;
 }
 
 bool AppFolder::writeBoard(const QByteArray& content, const QString& fileName)
 {
-    QFile board(m_dir.filePath(QStringLiteral("data/brd/") + fileName));
+    QFile board(QDir(m_root).filePath(QStringLiteral("data/brd/") + fileName));
     return board.open(QIODevice::WriteOnly) && board.write(content) == content.size();
 }
 
 QString AppFolder::cacheFile(const QString& feedText) const
 {
-    return m_dir.filePath(QStringLiteral("data/log/") + feedText + QStringLiteral(".xml"));
+    return QDir(m_root).filePath(QStringLiteral("data/log/") + feedText + QStringLiteral(".xml"));
 }
 
 QStringList AppFolder::cacheFiles() const
 {
-    return QDir(m_dir.filePath(QStringLiteral("data/log"))).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    return QDir(QDir(m_root).filePath(QStringLiteral("data/log"))).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+}
+
+WinePrefix::WinePrefix(const VirtualDisplay& display, QString prefix) : m_display(display), m_prefix(std::move(prefix))
+{
+    endAll();
+}
+
+WinePrefix::~WinePrefix()
+{
+    endAll();
+}
+
+void WinePrefix::endAll() const
+{
+    runTool(QStringLiteral("wineserver"), {QStringLiteral("-k")}, environment(), 30s);
+    runTool(QStringLiteral("wineserver"), {QStringLiteral("-w")}, environment(), 30s);
+}
+
+QProcessEnvironment WinePrefix::environment() const
+{
+    QProcessEnvironment environment = m_display.clientEnvironment();
+    environment.insert(QStringLiteral("WINEPREFIX"), m_prefix);
+    if (!environment.contains(QStringLiteral("WINEDEBUG")))
+        environment.insert(QStringLiteral("WINEDEBUG"), QStringLiteral("-all"));
+    // No offer to install Mono or Gecko; and the shortcuts an installer makes stay in the prefix instead of
+    // becoming menu entries of the Linux desktop.
+    environment.insert(QStringLiteral("WINEDLLOVERRIDES"), QStringLiteral("mscoree,mshtml=;winemenubuilder.exe=d"));
+    environment.insert(QStringLiteral("LANG"), QStringLiteral("ja_JP.UTF-8"));
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("ja_JP.UTF-8"));
+    return environment;
+}
+
+ToolResult WinePrefix::run(const QString& program, const QStringList& arguments, Milliseconds timeout) const
+{
+    ToolResult result = runTool(QStringLiteral("wine"), QStringList{program} + arguments, environment(), timeout);
+    result.output.replace("\r\n", "\n");
+    result.errors.replace("\r\n", "\n");
+    return result;
+}
+
+QString WinePrefix::windowsPath(const QString& linuxPath)
+{
+    return QStringLiteral("Z:") + QString(linuxPath).replace(QLatin1Char('/'), QLatin1Char('\\'));
+}
+
+QString WinePrefix::linuxPath(const QString& windowsPath) const
+{
+    const ToolResult converted =
+        runTool(QStringLiteral("winepath"), {QStringLiteral("-u"), windowsPath}, environment(), 60s);
+    return converted.ok() ? QString::fromUtf8(converted.output.trimmed()) : QString();
+}
+
+QString WinePrefix::variable(const QString& name) const
+{
+    const QString reference = QLatin1Char('%') + name + QLatin1Char('%');
+    const ToolResult echoed = run(QStringLiteral("cmd"), {QStringLiteral("/c"), QStringLiteral("echo"), reference});
+    const QString value = QString::fromUtf8(echoed.output.trimmed());
+    return echoed.ok() && value != reference ? value : QString();
 }
 
 TickerApp::TickerApp(const VirtualDisplay& display, const AppFolder& folder)
@@ -457,9 +571,20 @@ TickerApp::TickerApp(const VirtualDisplay& display, const AppFolder& folder)
 TickerApp::TickerApp(const VirtualDisplay& display, QString executable, QString workingDirectory,
                      QProcessEnvironment extraEnvironment)
     : m_display(display),
-      m_executable(std::move(executable)),
+      m_program(std::move(executable)),
       m_workingDirectory(std::move(workingDirectory)),
       m_extraEnvironment(std::move(extraEnvironment))
+{
+}
+
+TickerApp::TickerApp(const VirtualDisplay& display, const WinePrefix& wine, QString executable,
+                     QString workingDirectory)
+    : m_display(display),
+      m_program(QStringLiteral("wine")),
+      m_arguments{std::move(executable)},
+      m_workingDirectory(std::move(workingDirectory)),
+      m_extraEnvironment(wine.environment()),
+      m_linuxQt(false)
 {
 }
 
@@ -476,7 +601,7 @@ bool TickerApp::start(Milliseconds timeout)
     }
     QProcessEnvironment environment = m_display.clientEnvironment();
     // In a Wayland session the program is to choose for itself, as on a desktop.
-    if (!m_display.isWaylandSession())
+    if (m_linuxQt && !m_display.isWaylandSession())
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     environment.insert(m_extraEnvironment);
     m_process = std::make_unique<QProcess>();
@@ -486,9 +611,9 @@ bool TickerApp::start(Milliseconds timeout)
     const QString log = m_scratch.filePath(QStringLiteral("output.log"));
     m_process->setStandardOutputFile(log, QIODevice::Append);
     m_process->setStandardErrorFile(log, QIODevice::Append);
-    m_process->start(m_executable, {});
+    m_process->start(m_program, m_arguments);
     if (!m_process->waitForStarted(5000)) {
-        m_error = QStringLiteral("cannot start %1: %2").arg(m_executable, m_process->errorString());
+        m_error = QStringLiteral("cannot start %1: %2").arg(m_program, m_process->errorString());
         return false;
     }
     const QString pid = QString::number(m_process->processId());
@@ -598,6 +723,11 @@ bool TickerApp::activate() const
         2s);
 }
 
+bool TickerApp::waitForPlace(const QPoint& topLeft, Milliseconds timeout) const
+{
+    return waitUntil([&] { return near(geometry().topLeft(), topLeft); }, timeout);
+}
+
 bool TickerApp::moveTo(const QPoint& windowPoint) const
 {
     const QRect frame = geometry();
@@ -624,6 +754,26 @@ bool TickerApp::click(const QPoint& windowPoint, Qt::MouseButton button) const
     return moveTo(windowPoint) && press(button) && release(button);
 }
 
+bool TickerApp::drag(const QPoint& at, const QPoint& by) const
+{
+    if (!moveTo(at) || !press())
+        return false;
+    QTest::qWait(100);
+    if (!moveBy(QPoint(2, 1)))
+        return false;
+    // The window manager takes the pointer for the move only after the program has asked for it.
+    QTest::qWait(400);
+    if (!moveBy(by))
+        return false;
+    QTest::qWait(300);
+    return release();
+}
+
+bool TickerApp::openMenu(Milliseconds timeout) const
+{
+    return click(layout::kSurface, Qt::RightButton) && waitUntil([&] { return visibleWindows().size() == 2; }, timeout);
+}
+
 bool TickerApp::keys(const QString& names) const
 {
     return m_display.keys(names);
@@ -635,6 +785,12 @@ QImage TickerApp::grab(const QRect& windowArea) const
     if (!frame.isValid())
         return {};
     return m_display.grab(windowArea.translated(frame.topLeft()));
+}
+
+bool TickerApp::isBlankAround(const QPoint& windowPoint) const
+{
+    const QImage around = grab(QRect(windowPoint.x() - 10, layout::kStrip.y(), 21, layout::kStrip.height()));
+    return !around.isNull() && measureStrip(around).anyWhite == 0;
 }
 
 bool TickerApp::waitForExit(Milliseconds timeout)
@@ -747,6 +903,13 @@ QByteArray rssDocument(const std::vector<std::pair<QString, QString>>& items)
     }
     document += QStringLiteral("</channel>\n</rss>\n");
     return document.toUtf8();
+}
+
+QByteArray servedBytes(const QByteArray& document)
+{
+    QByteArray bytes = document;
+    bytes.replace("\n", "\r\n");
+    return bytes + "<!-- served as is -->\r\n  \t";
 }
 
 }  // namespace vantrel::e2e

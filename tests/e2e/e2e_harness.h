@@ -55,6 +55,16 @@ bool writeFile(const QString& path, const QByteArray& bytes);
 
 // Polls until condition holds or timeout passes; true when it held.
 bool waitUntil(const std::function<bool()>& condition, Milliseconds timeout, Milliseconds interval = 50ms);
+// Until the file holds exactly these bytes, as a cache file does once a fetch has written it.
+bool waitForFile(const QString& path, const QByteArray& bytes, Milliseconds timeout);
+
+// Runs a program to its end, or stops it when timeout passes.
+ToolResult runTool(const QString& program, const QStringList& arguments, const QProcessEnvironment& environment,
+                   Milliseconds timeout = 5s);
+
+// Within a pixel each way; and "(x,y)" for messages.
+bool near(const QPoint& actual, const QPoint& expected);
+QString describe(const QPoint& point);
 
 // An Xvfb server on a free display number, optionally with openbox on it; or a headless weston whose
 // XWayland is the X display, a Wayland session as a desktop has it.
@@ -111,11 +121,14 @@ private:
 class AppFolder {
 public:
     AppFolder();
+    // A portable ZIP as a user unpacks it, into a folder named folderName: executableName and the data folders,
+    // there or in the ZIP's one top folder.
+    AppFolder(const QString& zipFile, const QString& folderName, const QString& executableName);
 
     bool isReady() const { return m_ready; }
     QString errorString() const { return m_error; }
-    QString path() const { return m_dir.path(); }
-    QString executable() const;
+    QString path() const { return m_root; }
+    QString executable() const { return m_executable; }
 
     bool writeBoard(const QByteArray& content, const QString& fileName = QStringLiteral("e2e.brd"));
     // The cache file of the feed whose node text is feedText.
@@ -123,9 +136,40 @@ public:
     QStringList cacheFiles() const;
 
 private:
+    bool hasDataFolders();
+
     QTemporaryDir m_dir;
+    QString m_root;
+    QString m_executable;
     bool m_ready = false;
     QString m_error;
+};
+
+// A Wine prefix (WINEPREFIX) in which Windows programs run on a VirtualDisplay, in a Japanese locale, so that
+// the ANSI code page is 932. Whatever ran in the prefix before is ended first, so that Wine's desktop process
+// starts on this display; the destructor ends everything in the prefix again.
+class WinePrefix {
+public:
+    WinePrefix(const VirtualDisplay& display, QString prefix);
+    ~WinePrefix();
+    WinePrefix(const WinePrefix&) = delete;
+    WinePrefix& operator=(const WinePrefix&) = delete;
+
+    QString path() const { return m_prefix; }
+    QProcessEnvironment environment() const;
+    // wine program arguments; the output without Wine's carriage returns.
+    ToolResult run(const QString& program, const QStringList& arguments, Milliseconds timeout = 60s) const;
+    // A Windows path for a file of the Linux file system (drive Z:), and the Linux path of a Windows one.
+    static QString windowsPath(const QString& linuxPath);
+    QString linuxPath(const QString& windowsPath) const;
+    // The value of an environment variable of the prefix's Windows, such as LOCALAPPDATA; empty when unset.
+    QString variable(const QString& name) const;
+
+private:
+    void endAll() const;
+
+    const VirtualDisplay& m_display;
+    QString m_prefix;
 };
 
 // The program running in an AppFolder (or any copy of it) on a VirtualDisplay, and its main window.
@@ -135,6 +179,8 @@ public:
     // extraEnvironment is added to the display's client environment.
     TickerApp(const VirtualDisplay& display, QString executable, QString workingDirectory,
               QProcessEnvironment extraEnvironment = {});
+    // The Windows build, run by wine in the prefix.
+    TickerApp(const VirtualDisplay& display, const WinePrefix& wine, QString executable, QString workingDirectory);
     ~TickerApp();
     TickerApp(const TickerApp&) = delete;
     TickerApp& operator=(const TickerApp&) = delete;
@@ -156,15 +202,24 @@ public:
     // Gives the window the keyboard focus (through the window manager when there is one).
     bool activate() const;
 
+    // Until the window's top-left corner is within a pixel of topLeft.
+    bool waitForPlace(const QPoint& topLeft, Milliseconds timeout) const;
+
     // Window coordinates; the window's current place is asked each time.
     bool moveTo(const QPoint& windowPoint) const;
     bool moveBy(const QPoint& delta) const;
     bool press(Qt::MouseButton button = Qt::LeftButton) const;
     bool release(Qt::MouseButton button = Qt::LeftButton) const;
     bool click(const QPoint& windowPoint, Qt::MouseButton button = Qt::LeftButton) const;
+    // Left button down at `at`, a first small motion (the system move starts there), then `by`, then release.
+    bool drag(const QPoint& at, const QPoint& by) const;
+    // Right click on the window's surface, and the menu shows within timeout as a second window.
+    bool openMenu(Milliseconds timeout = 3s) const;
     bool keys(const QString& names) const;
     QImage grab(const QRect& windowArea) const;
     QImage grabStrip() const { return grab(layout::kStrip); }
+    // No headline pixel within 10 pixels of the point, over the strip's height.
+    bool isBlankAround(const QPoint& windowPoint) const;
 
     bool waitForExit(Milliseconds timeout);
     int exitCode() const;
@@ -176,9 +231,12 @@ private:
     void stop();
 
     const VirtualDisplay& m_display;
-    QString m_executable;
+    QString m_program;
+    QStringList m_arguments;
     QString m_workingDirectory;
     QProcessEnvironment m_extraEnvironment;
+    // A Linux build of Qt, to be told to take X11; the Windows build under Wine has its own platform.
+    bool m_linuxQt = true;
     QTemporaryDir m_scratch;
     std::unique_ptr<QProcess> m_process;
     QString m_window;
@@ -207,5 +265,7 @@ bool waitForStrip(const TickerApp& app, bool (*shows)(const StripCoverage&), Mil
 
 // An RSS 2.0 document with one item per (title, link).
 QByteArray rssDocument(const std::vector<std::pair<QString, QString>>& items);
+// Bytes a parser would not write back the same way: CR LF line ends and trailing bytes after the document.
+QByteArray servedBytes(const QByteArray& document);
 
 }  // namespace vantrel::e2e

@@ -19,14 +19,6 @@ const QString kBeta = QStringLiteral("ニュース速報");
 // is inside the strip, so the title covers it at once. Only long after would the scroll bring it in anyway.
 constexpr Milliseconds kShownAtOnce = 5s;
 
-// Bytes a parser would not write back the same way: CR LF line ends and trailing bytes after the document.
-QByteArray servedBytes(const QByteArray& document)
-{
-    QByteArray bytes = document;
-    bytes.replace("\n", "\r\n");
-    return bytes + "<!-- served as is -->\r\n  \t";
-}
-
 }  // namespace
 
 class TestEndToEnd : public QObject {
@@ -142,13 +134,12 @@ void TestEndToEnd::refreshCachesTheServedBytesAndShowsTheFirstTitle()
         QVERIFY(m_app->activate());
         QVERIFY(m_app->keys("ctrl+r"));
     } else {
-        QVERIFY(m_app->click(layout::kSurface, Qt::RightButton));
-        QVERIFY2(waitUntil([&] { return m_app->visibleWindows().size() == 2; }, 3s), qPrintable(failure("no menu")));
+        QVERIFY2(m_app->openMenu(), qPrintable(failure("no menu")));
         QVERIFY(m_app->keys("Down Return"));
     }
 
     const QString cache = m_folder->cacheFile(kAlpha);
-    QVERIFY2(waitUntil([&] { return readFile(cache) == m_alphaBytes; }, 10s), qPrintable(failure("no cache file")));
+    QVERIFY2(waitForFile(cache, m_alphaBytes, 10s), qPrintable(failure("no cache file")));
     QCOMPARE(m_folder->cacheFiles(), QStringList{kAlpha + ".xml"});
     QCOMPARE(m_server->requestCount("/alpha.xml"), std::size_t{1});
     QCOMPARE(m_server->requestCount("/beta.xml"), std::size_t{0});
@@ -166,7 +157,7 @@ void TestEndToEnd::nextFeedSkipsTheFolderAndFetchesTheFollowingFeed()
 
     QVERIFY(m_app->click(layout::kNextFeedButton));
     const QString cache = m_folder->cacheFile(kBeta);
-    QVERIFY2(waitUntil([&] { return readFile(cache) == m_betaBytes; }, 10s), qPrintable(failure("no beta cache")));
+    QVERIFY2(waitForFile(cache, m_betaBytes, 10s), qPrintable(failure("no beta cache")));
     QCOMPARE(m_server->requestCount("/beta.xml"), std::size_t{1});
     QCOMPARE(m_server->requestCount("/alpha.xml"), std::size_t{1});
     QVERIFY2(waitForStrip(*m_app, showsThinLine, kShownAtOnce, &coverage),

@@ -288,7 +288,7 @@ bool TestFaultsE2e::showGoodFeed()
 {
     if (!startProgram(board({{kGood, "/good.xml"}, {kFault, kFaultPath}})) || !m_app->click(layout::kRefreshButton))
         return false;
-    if (!waitUntil([&] { return readFile(m_folder->cacheFile(kGood)) == m_goodBytes; }, 10s))
+    if (!waitForFile(m_folder->cacheFile(kGood), m_goodBytes, 10s))
         return false;
     // Within a second of the click, unless a slow start let the ready text scroll out and the row enter anew.
     return waitForStrip(*m_app, showsFirstGoodRow, 15s);
@@ -453,7 +453,7 @@ void TestFaultsE2e::faultyFetchKeepsTheTickerAndTheEarlierHeadlines()
                  qPrintable(failure("the new first row is not shown", coverage)));
         break;
     case Shows::StatusText: {
-        QVERIFY2(waitUntil([&] { return readFile(m_folder->cacheFile(kFault)) == faultCache; }, 10s),
+        QVERIFY2(waitForFile(m_folder->cacheFile(kFault), faultCache, 10s),
                  qPrintable(failure("the page was not cached")));
         // With the list empty the success text scrolls on, and at times shows whole, which no row ever does.
         int width = 0;
@@ -530,8 +530,7 @@ void TestFaultsE2e::stalledFetchKeepsTickingAndExitEndsItCleanly()
 
     QElapsedTimer clock;
     if (way == "menu") {
-        QVERIFY(m_app->click(layout::kSurface, Qt::RightButton));
-        QVERIFY2(waitUntil([&] { return m_app->visibleWindows().size() == 2; }, 3s), qPrintable(failure("no menu")));
+        QVERIFY2(m_app->openMenu(), qPrintable(failure("no menu")));
         clock.start();
         QVERIFY(m_app->keys("Up Return"));
     } else {

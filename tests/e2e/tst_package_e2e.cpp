@@ -119,7 +119,7 @@ void TestPackageE2e::unpackedProgramMakesTheUsersFolderAndFetchesIntoIt()
     TickerApp app(*m_display, executable, m_work.filePath(QStringLiteral("home")), user);
     QVERIFY2(app.start(), qPrintable(app.errorString()));
     QVERIFY(app.click(layout::kRefreshButton));
-    QVERIFY2(waitUntil([&] { return readFile(data + "log/Loopback.xml") == feed; }, 10s),
+    QVERIFY2(waitForFile(data + "log/Loopback.xml", feed, 10s),
              qPrintable(QStringLiteral("no cache file; program output: ") + QString::fromLocal8Bit(app.output())));
     QCOMPARE(server.requestCount("/feed.xml"), std::size_t{1});
     // The unpacked tree is the system's: nothing is written beside the program.

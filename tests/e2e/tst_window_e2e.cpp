@@ -1,4 +1,3 @@
-#include <cstdlib>
 #include <memory>
 
 #include <QElapsedTimer>
@@ -18,16 +17,6 @@ const QString kAbove = QStringLiteral("_NET_WM_STATE_ABOVE");
 const QPoint kEmptyStrip(300, 15);
 const QPoint kOnHeadline(200, 15);
 const QPoint kDistance(120, 60);
-
-bool near(const QPoint& actual, const QPoint& expected)
-{
-    return std::abs(actual.x() - expected.x()) <= 1 && std::abs(actual.y() - expected.y()) <= 1;
-}
-
-QString text(const QPoint& point)
-{
-    return QStringLiteral("(%1,%2)").arg(point.x()).arg(point.y());
-}
 
 }  // namespace
 
@@ -54,10 +43,6 @@ private slots:
     void waylandSessionRunsTheWindowThroughXWayland();
 
 private:
-    // Left button down at `at`, a first small motion (the system move starts there), then `by`, then release.
-    bool drag(const QPoint& at, const QPoint& by);
-    bool isBlank(const QPoint& stripPoint) const;
-    bool openMenu();
     QString failure(const QString& what) const;
 
     std::unique_ptr<VirtualDisplay> m_display;
@@ -103,37 +88,10 @@ void TestWindowE2e::cleanup()
     m_server.reset();
 }
 
-bool TestWindowE2e::drag(const QPoint& at, const QPoint& by)
-{
-    if (!m_app->moveTo(at) || !m_app->press())
-        return false;
-    QTest::qWait(100);
-    if (!m_app->moveBy(QPoint(2, 1)))
-        return false;
-    // The window manager takes the pointer for the move only after the program has asked for it.
-    QTest::qWait(400);
-    if (!m_app->moveBy(by))
-        return false;
-    QTest::qWait(300);
-    return m_app->release();
-}
-
-bool TestWindowE2e::isBlank(const QPoint& windowPoint) const
-{
-    const QImage around = m_app->grab(QRect(windowPoint.x() - 10, layout::kStrip.y(), 21, layout::kStrip.height()));
-    return !around.isNull() && measureStrip(around).anyWhite == 0;
-}
-
-bool TestWindowE2e::openMenu()
-{
-    return m_app->click(layout::kSurface, Qt::RightButton) &&
-           waitUntil([&] { return m_app->visibleWindows().size() == 2; }, 3s);
-}
-
 QString TestWindowE2e::failure(const QString& what) const
 {
     return QStringLiteral("%1 (window at %2, state %3; program output: %4)")
-        .arg(what, text(m_app->geometry().topLeft()), m_app->netWmState().join(" "),
+        .arg(what, describe(m_app->geometry().topLeft()), m_app->netWmState().join(" "),
              QString::fromLocal8Bit(m_app->output()));
 }
 
@@ -154,18 +112,17 @@ void TestWindowE2e::leftDragMovesTheWindowByTheSameDistance()
 {
     QFETCH(QPoint, at);
     const QPoint start = m_app->geometry().topLeft();
-    QVERIFY2(isBlank(at), "the headline is under the pointer");
-    QVERIFY(drag(at, kDistance));
-    QVERIFY2(waitUntil([&] { return near(m_app->geometry().topLeft(), start + kDistance); }, 2s),
-             qPrintable(failure("expected at " + text(start + kDistance))));
+    QVERIFY2(m_app->isBlankAround(at), "the headline is under the pointer");
+    QVERIFY(m_app->drag(at, kDistance));
+    QVERIFY2(m_app->waitForPlace(start + kDistance, 2s),
+             qPrintable(failure("expected at " + describe(start + kDistance))));
     QCOMPARE(m_app->geometry().size(), layout::kWindowSize);
 }
 
 void TestWindowE2e::windowStaysPutOnceTheDragEnds()
 {
-    QVERIFY(drag(layout::kSurface, kDistance));
-    QVERIFY2(waitUntil([&] { return near(m_app->geometry().topLeft(), kDistance); }, 2s),
-             qPrintable(failure("no move")));
+    QVERIFY(m_app->drag(layout::kSurface, kDistance));
+    QVERIFY2(m_app->waitForPlace(kDistance, 2s), qPrintable(failure("no move")));
     QTest::qWait(300);
     const QPoint dropped = m_app->geometry().topLeft();
 
@@ -174,7 +131,7 @@ void TestWindowE2e::windowStaysPutOnceTheDragEnds()
     QTest::qWait(300);
     QVERIFY(m_app->moveBy(QPoint(-60, 10)));
     QTest::qWait(500);
-    QVERIFY2(m_app->geometry().topLeft() == dropped, qPrintable(failure("expected at " + text(dropped))));
+    QVERIFY2(m_app->geometry().topLeft() == dropped, qPrintable(failure("expected at " + describe(dropped))));
 }
 
 void TestWindowE2e::leftDragOnTheHeadlineLeavesTheWindow()
@@ -185,7 +142,7 @@ void TestWindowE2e::leftDragOnTheHeadlineLeavesTheWindow()
     const QImage under = m_app->grab(QRect(kOnHeadline, QSize(1, 1)));
     QVERIFY2(!under.isNull() && qRed(under.pixel(0, 0)) >= 200, "the headline has moved away from the pointer");
 
-    QVERIFY(drag(kOnHeadline, kDistance));
+    QVERIFY(m_app->drag(kOnHeadline, kDistance));
     QTest::qWait(500);
     QVERIFY2(m_app->geometry().topLeft() == QPoint(0, 0), qPrintable(failure("the headline dragged the window")));
 }
@@ -214,7 +171,7 @@ void TestWindowE2e::rightReleaseOpensTheMenuOnlyOverTheSurface()
     QCOMPARE(windows.size(), 1);
     // At the pointer: the menu's top-left corner is where the button was released.
     const QPoint menuAt = m_app->geometryOf(windows.first()).topLeft();
-    QVERIFY2(near(menuAt, m_app->geometry().topLeft() + at), qPrintable(failure("menu at " + text(menuAt))));
+    QVERIFY2(near(menuAt, m_app->geometry().topLeft() + at), qPrintable(failure("menu at " + describe(menuAt))));
 
     QVERIFY(m_app->keys("Escape"));
     QVERIFY2(waitUntil([&] { return m_app->visibleWindows().size() == 1; }, 3s), qPrintable(failure("menu stays")));
@@ -223,13 +180,13 @@ void TestWindowE2e::rightReleaseOpensTheMenuOnlyOverTheSurface()
 void TestWindowE2e::alwaysOnTopItemTogglesTheAboveState()
 {
     const QRect before = m_app->geometry();
-    QVERIFY2(openMenu(), qPrintable(failure("no menu")));
+    QVERIFY2(m_app->openMenu(), qPrintable(failure("no menu")));
     QVERIFY(m_app->keys("Down Down Return"));
     QVERIFY2(waitUntil([&] { return m_app->netWmState().contains(kAbove); }, 3s), qPrintable(failure("not above")));
     QCOMPARE(m_app->geometry(), before);
     QVERIFY(m_app->visibleWindows().contains(m_app->windowId()));
 
-    QVERIFY2(openMenu(), qPrintable(failure("no menu the second time")));
+    QVERIFY2(m_app->openMenu(), qPrintable(failure("no menu the second time")));
     QVERIFY(m_app->keys("Down Down Return"));
     QVERIFY2(waitUntil([&] { return !m_app->netWmState().contains(kAbove); }, 3s), qPrintable(failure("still above")));
     QCOMPARE(m_app->geometry(), before);
@@ -256,7 +213,7 @@ void TestWindowE2e::exitEndsTheProgramWithStatusZero()
     }
     QElapsedTimer clock;
     if (way == "menu") {
-        QVERIFY2(openMenu(), qPrintable(failure("no menu")));
+        QVERIFY2(m_app->openMenu(), qPrintable(failure("no menu")));
         clock.start();
         QVERIFY(m_app->keys("Up Return"));
     } else {
