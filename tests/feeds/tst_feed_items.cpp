@@ -132,8 +132,8 @@ private slots:
         QTest::newRow("utf-16 with byte-order mark")
             << "utf16_bom.xml" << QStringList{"①㈱ 見出し"} << QStringList{"http://x/1"};
         QTest::newRow("iso-8859-1") << "iso8859_1.xml" << QStringList{"Café Ångström ½"} << QStringList{"http://x/1"};
-        QTest::newRow("windows-1252")
-            << "windows1252.xml" << QStringList{"€ “Café” – naïve"} << QStringList{"http://x/1"};
+        QTest::newRow("windows-1252") << "windows1252.xml" << QStringList{"€ “Café” – naïve"}
+                                      << QStringList{"http://x/1"};
         QTest::newRow("koi8-r") << "koi8_r.xml" << QStringList{"Новости дня"} << QStringList{"http://x/1"};
         QTest::newRow("gb2312") << "gb2312.xml" << QStringList{"中文新闻标题"} << QStringList{"http://x/1"};
         QTest::newRow("byte-order mark beats a stale declaration")
