@@ -14,30 +14,6 @@ namespace {
 // The longest byte sequence of one character in these code pages (GB18030).
 constexpr int kLongestSequence = 4;
 
-int putUtf8(unsigned char* out, char32_t code)
-{
-    if (code < 0x80) {
-        out[0] = static_cast<unsigned char>(code);
-        return 1;
-    }
-    if (code < 0x800) {
-        out[0] = static_cast<unsigned char>(0xC0 | (code >> 6));
-        out[1] = static_cast<unsigned char>(0x80 | (code & 0x3F));
-        return 2;
-    }
-    if (code < 0x10000) {
-        out[0] = static_cast<unsigned char>(0xE0 | (code >> 12));
-        out[1] = static_cast<unsigned char>(0x80 | ((code >> 6) & 0x3F));
-        out[2] = static_cast<unsigned char>(0x80 | (code & 0x3F));
-        return 3;
-    }
-    out[0] = static_cast<unsigned char>(0xF0 | (code >> 18));
-    out[1] = static_cast<unsigned char>(0x80 | ((code >> 12) & 0x3F));
-    out[2] = static_cast<unsigned char>(0x80 | ((code >> 6) & 0x3F));
-    out[3] = static_cast<unsigned char>(0x80 | (code & 0x3F));
-    return 4;
-}
-
 // libxml2's input decoder for one code page: as many whole characters of in as fit into out, as UTF-8.
 // Returns the bytes written, -1 when out has no room for a character, -2 for bytes that are no character of
 // the code page, or -3 when in ends inside its first character (libxml2 then waits for more input).
@@ -67,18 +43,8 @@ int decode(unsigned char* out, int* outLength, const unsigned char* in, int* inL
         *outLength = 0;
         return available == given && given < kLongestSequence ? -3 : -2;
     }
-    int written = 0;
-    for (int i = 0; i < units; ++i) {
-        char32_t code = wide[static_cast<std::size_t>(i)];
-        if (code >= 0xD800 && code <= 0xDBFF && i + 1 < units) {
-            const char32_t low = wide[static_cast<std::size_t>(i + 1)];
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
-                ++i;
-            }
-        }
-        written += putUtf8(out + written, code);
-    }
+    const int written = WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, reinterpret_cast<char*>(out),
+                                            *outLength, nullptr, nullptr);
     *inLength = taken;
     *outLength = written;
     return written;
