@@ -29,8 +29,7 @@ bool present(const fs::path& path)
 // "folder：reason", for the error box.
 std::string problem(const fs::path& folder, const std::error_code& error)
 {
-    const std::u8string name = folder.u8string();
-    return std::string(name.begin(), name.end()) + "：" + error.message();
+    return Utf8String(folder) + "：" + error.message();
 }
 
 // A new, empty folder beside data/, so that data/ appears only once whole.
