@@ -31,6 +31,8 @@ using PointerHandler = std::function<void(const PointerArgs&)>;
 
 // A picture box: shows its picture from the top-left corner and hands its pointer events to the window.
 class PictureBox : public QWidget {
+    Q_OBJECT
+
 public:
     explicit PictureBox(QWidget* parent);
 
@@ -97,6 +99,8 @@ private:
 // A group box that takes its title only when shown: a title is measured at once, which loads the window's font,
 // and the frame of counters is never shown.
 class CaptionFrame : public QGroupBox {
+    Q_OBJECT
+
 public:
     CaptionFrame(const QString& caption, QWidget* parent);
     const QString& caption() const { return m_caption; }
