@@ -1,7 +1,9 @@
 #include "app/controls.h"
 
 #include <algorithm>
+#include <utility>
 
+#include <QApplication>
 #include <QFontMetricsF>
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -216,19 +218,33 @@ void NewsLabel::paintEvent(QPaintEvent* event)
     }
 }
 
+bool NewsLabel::movedTooFar(const QMouseEvent& event) const
+{
+    return (event.globalPosition() - m_pressAt).manhattanLength() > QApplication::startDragDistance();
+}
+
 void NewsLabel::mousePressEvent(QMouseEvent* event)
 {
+    // The left button alone; any other press spoils the click.
+    m_clickPending = event->button() == Qt::LeftButton && event->buttons() == Qt::LeftButton;
+    m_pressAt = event->globalPosition();
     event->accept();
 }
 
 void NewsLabel::mouseMoveEvent(QMouseEvent* event)
 {
+    if (m_clickPending && movedTooFar(*event))
+        m_clickPending = false;
     event->accept();
 }
 
 void NewsLabel::mouseReleaseEvent(QMouseEvent* event)
 {
+    const bool click = std::exchange(m_clickPending, false) && event->button() == Qt::LeftButton &&
+                       rect().contains(event->position().toPoint()) && !movedTooFar(*event);
     event->accept();
+    if (click && onClick)
+        onClick();
 }
 
 CaptionFrame::CaptionFrame(const QString& caption, QWidget* parent) : QGroupBox(parent), m_caption(caption) {}

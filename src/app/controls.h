@@ -75,9 +75,12 @@ public:
     // source whole.
     void setHeadline(std::string_view title, std::string_view source);
 
+    // The left button released over the headline, the pointer no farther than the drag distance from the press.
+    std::function<void()> onClick;
+
 protected:
     void paintEvent(QPaintEvent* event) override;
-    // Pointer events over the headline belong to it and do nothing (a label would pass them on).
+    // Pointer events over the headline belong to it and are no more than a click (a label would pass them on).
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -90,8 +93,13 @@ private:
         qreal right;
     };
 
+    bool movedTooFar(const QMouseEvent& event) const;
+
     float m_left = 0;
     int m_top = 0;
+    // Global, since the headline moves under a pointer that holds still.
+    QPointF m_pressAt;
+    bool m_clickPending = false;
     qreal m_textHeight = 0;
     std::vector<GlyphPiece> m_pieces;
 };

@@ -1,4 +1,9 @@
+#include <iostream>
+#include <sstream>
+
 #include <QAction>
+#include <QApplication>
+#include <QDesktopServices>
 #include <QLabel>
 #include <QMenu>
 #include <QTest>
@@ -40,6 +45,38 @@ void mouse(const QString& event, QWidget* target, Qt::MouseButton button, const 
 // A point of the window's surface, between the strip and the refresh button.
 const QPoint kSurface(450, 15);
 
+// Takes the addresses that QDesktopServices would hand to the desktop.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+
+public:
+    QStringList opened;
+
+public slots:
+    void open(const QUrl& url) { opened << url.toString(); }
+};
+
+// What is written on standard error while it lives.
+struct CapturedErrors {
+    std::ostringstream text;
+    std::streambuf* const saved = std::cerr.rdbuf(text.rdbuf());
+    ~CapturedErrors() { std::cerr.rdbuf(saved); }
+};
+
+// A board of two feeds, each served with two rows.
+void serveTwoFeeds(FormRig& rig)
+{
+    rig.form->tvw1().Add(std::nullopt, "r1", "World", "CLOSE", "OPEN");
+    for (const std::string feed : {"a", "b"}) {
+        rig.form->tvw1().Add(std::string("r1"), "http://127.0.0.1:9/" + feed, "Feed " + feed, "XML");
+        rig.transfer.serve("http://127.0.0.1:9/" + feed,
+                           "<rss><channel><item><title>one</title><link>https://127.0.0.1:9/" + feed +
+                               "/1</link></item><item><title>two</title><link>file:///etc/passwd</link></item>"
+                               "</channel></rss>");
+    }
+    rig.form->state().FeedIndex = 2;
+}
+
 }  // namespace
 
 class TestWindowInteraction : public QObject {
@@ -63,13 +100,18 @@ private slots:
     void popupOpensOnlyForTheRightButtonOverTheSurface();
     void alwaysOnTopFollowsTheCaption();
     void exitClosesTheWindow();
+    void headlineOpensTheStoryOfTheRowItShows();
 
 private:
     std::unique_ptr<FormRig> m_rig;
+    UrlCatcher m_urls;
 };
 
 void TestWindowInteraction::init()
 {
+    for (const char* scheme : {"http", "https", "file"})
+        QDesktopServices::setUrlHandler(scheme, &m_urls, "open");
+    m_urls.opened.clear();
     m_rig = std::make_unique<FormRig>();
     m_rig->form->Form_Load();
     m_rig->form->show();
@@ -81,6 +123,8 @@ void TestWindowInteraction::cleanup()
     if (QWidget* grabber = QWidget::mouseGrabber())
         grabber->releaseMouse();
     m_rig.reset();
+    for (const char* scheme : {"http", "https", "file"})
+        QDesktopServices::unsetUrlHandler(scheme);
 }
 
 void TestWindowInteraction::buttonsStartAlikeWithTheDefinitionsPicture()
@@ -299,6 +343,53 @@ void TestWindowInteraction::exitClosesTheWindow()
     QVERIFY(form.closing());
     QVERIFY(!form.isVisible());
     QVERIFY(!form.tim1().isActive());
+}
+
+void TestWindowInteraction::headlineOpensTheStoryOfTheRowItShows()
+{
+    Form1& form = *m_rig->form;
+    form.tim1().stop();
+    serveTwoFeeds(*m_rig);
+    auto* news = form.findChild<QLabel*>("lbNews");
+    CapturedErrors errors;
+    // What a click opens and the cursor shows, for what the headline shows now.
+    auto opensOnClick = [&](const QStringList& opened, Qt::CursorShape cursor) {
+        const QPoint middle = news->rect().center();
+        mouse("press", news, Qt::LeftButton, middle);
+        mouse("release", news, Qt::LeftButton, middle);
+        return m_urls.opened == opened && news->cursor().shape() == cursor;
+    };
+    const QStringList first{"https://127.0.0.1:9/a/1"};
+
+    QVERIFY(opensOnClick({}, Qt::ArrowCursor));
+    form.mnuPopupRefresh_Click();
+    QVERIFY(opensOnClick(first, Qt::PointingHandCursor));
+    // Past the drag distance and back is no click, and moves no window.
+    mouse("press", news, Qt::LeftButton, news->rect().center());
+    mouse("move", news, Qt::LeftButton, news->rect().center() + QPoint(QApplication::startDragDistance() + 1, 0));
+    mouse("move", news, Qt::LeftButton, news->rect().center());
+    QVERIFY(QWidget::mouseGrabber() != &form);
+    mouse("release", news, Qt::LeftButton, news->rect().center());
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space})
+        QTest::keyClick(&form, key, key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+    QTest::simulateEvent(&form, true, Qt::Key_Space, {}, QStringLiteral(" "), true);
+    QCOMPARE(m_urls.opened, QStringList(4, first[0]));
+
+    // While the next feed downloads, the headline is a status text.
+    m_urls.opened.clear();
+    bool statusOpens = true;
+    m_rig->transfer.duringFetch = [&](const std::string&) { statusOpens = !opensOnClick({}, Qt::ArrowCursor); };
+    form.picNextNews_MouseUp({1, 0, 0, 0});
+    QVERIFY(!statusOpens);
+
+    // The ticker shows the next row, whose link is a file's.
+    form.setNewsLeft(-form.newsWidth());
+    form.tim1_Timer();
+    form.setNewsLeft(120);
+    QVERIFY(opensOnClick({}, Qt::ArrowCursor));
+    QCOMPARE(news->text(), QStringLiteral("two[Feed b]"));
+    QCOMPARE(errors.text.str(),
+             "vantrel: 記事のリンクを開きません。リンクが http か https の絶対アドレスではありません。\n");
 }
 
 QTEST_MAIN(TestWindowInteraction)
