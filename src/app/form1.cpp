@@ -35,6 +35,8 @@ namespace vantrel {
 namespace {
 
 const QString kNewsFont = QStringLiteral("ＭＳ Ｐゴシック");
+// The menu's refresh item without its access key, which a screen reader would spell out.
+const QString kRefreshName = QStringLiteral("更新");
 
 const char* const kImageKeys[] = {"XML",     "XML2",    "FAV_CLOSE", "FAV_OPEN",   "CLOSE",    "OPEN",
                                   "IE",      "DOC",     "BACK",      "TAB_DELETE", "HOME",     "FORWARD",
@@ -127,6 +129,8 @@ void Form1::buildControls()
     m_picNextNews = new PictureBox(this);
     m_picNextNews->setObjectName(QStringLiteral("picNextNews"));
     m_picNextNews->setGeometry(twipsRect(7960, 80, 450, 300));
+    m_picRefresh->setAccessibleName(kRefreshName);
+    m_picNextNews->setAccessibleName(QStringLiteral("次のフィードを読み込む"));
     for (PictureBox* button : {m_picRefresh, m_picNextNews}) {
         button->setBackground(buttonBackground);
         button->setPicture(buttonPicture);
@@ -165,7 +169,7 @@ void Form1::buildMenu()
 {
     m_mnuPopup = new QMenu(QStringLiteral("ポップアップ"), this);
     m_mnuPopup->setObjectName(QStringLiteral("mnuPopup"));
-    m_mnuPopupRefresh = m_mnuPopup->addAction(QStringLiteral("更新(&R)"));
+    m_mnuPopupRefresh = m_mnuPopup->addAction(kRefreshName + QStringLiteral("(&R)"));
     m_mnuPopupRefresh->setObjectName(QStringLiteral("mnuPopupRefresh"));
     m_mnuPopupRefresh->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
     // A held key asks once: its repeats would queue one fetch each.

@@ -1,6 +1,7 @@
 #include <iostream>
 #include <sstream>
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QDesktopServices>
@@ -101,6 +102,7 @@ private slots:
     void alwaysOnTopFollowsTheCaption();
     void exitClosesTheWindow();
     void headlineOpensTheStoryOfTheRowItShows();
+    void buttonsAreNamedButtonsToScreenReaders();
 
 private:
     std::unique_ptr<FormRig> m_rig;
@@ -390,6 +392,21 @@ void TestWindowInteraction::headlineOpensTheStoryOfTheRowItShows()
     QCOMPARE(news->text(), QStringLiteral("two[Feed b]"));
     QCOMPARE(errors.text.str(),
              "vantrel: 記事のリンクを開きません。リンクが http か https の絶対アドレスではありません。\n");
+}
+
+void TestWindowInteraction::buttonsAreNamedButtonsToScreenReaders()
+{
+    serveTwoFeeds(*m_rig);
+    const std::pair<const char*, QString> buttons[] = {{"picNextNews", QStringLiteral("次のフィードを読み込む")},
+                                                       {"picRefresh", QStringLiteral("更新")}};
+    for (const auto& [name, accessibleName] : buttons) {
+        QAccessibleInterface* button = QAccessible::queryAccessibleInterface(box(*m_rig->form, name));
+        QCOMPARE(button->role(), QAccessible::Button);
+        QCOMPARE(button->text(QAccessible::Name), accessibleName);
+        button->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    }
+    QCOMPARE(QAccessible::queryAccessibleInterface(box(*m_rig->form, "pic1"))->role(), QAccessible::Client);
+    QCOMPARE(m_rig->transfer.fetched, (std::vector<std::string>{"http://127.0.0.1:9/b", "http://127.0.0.1:9/b"}));
 }
 
 QTEST_MAIN(TestWindowInteraction)
