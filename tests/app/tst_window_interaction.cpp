@@ -13,6 +13,7 @@
 #include "app/controls.h"
 #include "app/tick_source.h"
 #include "app_test_support.h"
+#include "feeds/story_link.h"
 
 using namespace vantrel;
 using namespace vantrel::test;
@@ -46,17 +47,6 @@ void mouse(const QString& event, QWidget* target, Qt::MouseButton button, const 
 // A point of the window's surface, between the strip and the refresh button.
 const QPoint kSurface(450, 15);
 
-// Takes the addresses that QDesktopServices would hand to the desktop.
-class UrlCatcher : public QObject {
-    Q_OBJECT
-
-public:
-    QStringList opened;
-
-public slots:
-    void open(const QUrl& url) { opened << url.toString(); }
-};
-
 // What is written on standard error while it lives.
 struct CapturedErrors {
     std::ostringstream text;
@@ -83,6 +73,10 @@ void serveTwoFeeds(FormRig& rig)
 class TestWindowInteraction : public QObject {
     Q_OBJECT
 
+public slots:
+    // Takes the addresses that QDesktopServices would hand to the desktop.
+    void open(const QUrl& url) { m_opened << url.toString(); }
+
 private slots:
     void init();
     void cleanup();
@@ -101,19 +95,21 @@ private slots:
     void popupOpensOnlyForTheRightButtonOverTheSurface();
     void alwaysOnTopFollowsTheCaption();
     void exitClosesTheWindow();
+    void onlyAbsoluteWebLinksAreOpened_data();
+    void onlyAbsoluteWebLinksAreOpened();
     void headlineOpensTheStoryOfTheRowItShows();
     void buttonsAreNamedButtonsToScreenReaders();
 
 private:
     std::unique_ptr<FormRig> m_rig;
-    UrlCatcher m_urls;
+    QStringList m_opened;
 };
 
 void TestWindowInteraction::init()
 {
     for (const char* scheme : {"http", "https", "file"})
-        QDesktopServices::setUrlHandler(scheme, &m_urls, "open");
-    m_urls.opened.clear();
+        QDesktopServices::setUrlHandler(scheme, this, "open");
+    m_opened.clear();
     m_rig = std::make_unique<FormRig>();
     m_rig->form->Form_Load();
     m_rig->form->show();
@@ -347,6 +343,29 @@ void TestWindowInteraction::exitClosesTheWindow()
     QVERIFY(!form.tim1().isActive());
 }
 
+void TestWindowInteraction::onlyAbsoluteWebLinksAreOpened_data()
+{
+    QTest::addColumn<QByteArray>("link");
+    QTest::addColumn<bool>("opens");
+    for (const char* link :
+         {"HTTPS://Example.com:8443/a?b#c", "http://user@[::1]/a", "https://例え.jp/記事", "http://x/\xC2\xA0"})
+        QTest::newRow(link) << QByteArray(link) << true;
+    for (const char* link :
+         {"file:///etc/passwd", "javascript:alert(1)", "\\\\host\\share\\a", "C:\\x\\a.html", "/news/1",
+          "//example.com/a", "http:example.com", "http:\\\\example.com", "http://", "http://user@/a", "http://:80/",
+          "http://[]/", "ftp://x/a", "http://x/\x01", "http://x/\x7F", "http://x/\xC2\x80"})
+        QTest::newRow(link) << QByteArray(link) << false;
+    QTest::newRow("2048 bytes") << "http://x/" + QByteArray(2039, 'a') << true;
+    QTest::newRow("2049 bytes") << "http://x/" + QByteArray(2040, 'a') << false;
+}
+
+void TestWindowInteraction::onlyAbsoluteWebLinksAreOpened()
+{
+    QFETCH(QByteArray, link);
+    QFETCH(bool, opens);
+    QCOMPARE(StoryLinkRefusal(link.toStdString()).empty(), opens);
+}
+
 void TestWindowInteraction::headlineOpensTheStoryOfTheRowItShows()
 {
     Form1& form = *m_rig->form;
@@ -359,7 +378,7 @@ void TestWindowInteraction::headlineOpensTheStoryOfTheRowItShows()
         const QPoint middle = news->rect().center();
         mouse("press", news, Qt::LeftButton, middle);
         mouse("release", news, Qt::LeftButton, middle);
-        return m_urls.opened == opened && news->cursor().shape() == cursor;
+        return m_opened == opened && news->cursor().shape() == cursor;
     };
     const QStringList first{"https://127.0.0.1:9/a/1"};
 
@@ -375,10 +394,10 @@ void TestWindowInteraction::headlineOpensTheStoryOfTheRowItShows()
     for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space})
         QTest::keyClick(&form, key, key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
     QTest::simulateEvent(&form, true, Qt::Key_Space, {}, QStringLiteral(" "), true);
-    QCOMPARE(m_urls.opened, QStringList(4, first[0]));
+    QCOMPARE(m_opened, QStringList(4, first[0]));
 
     // While the next feed downloads, the headline is a status text.
-    m_urls.opened.clear();
+    m_opened.clear();
     bool statusOpens = true;
     m_rig->transfer.duringFetch = [&](const std::string&) { statusOpens = !opensOnClick({}, Qt::ArrowCursor); };
     form.picNextNews_MouseUp({1, 0, 0, 0});
