@@ -30,7 +30,7 @@ PointerArgs moveArgs(const QMouseEvent& event);
 using PointerHandler = std::function<void(const PointerArgs&)>;
 
 // A picture box: shows its picture from the top-left corner and hands its pointer events to the window.
-// Screen readers see a button whose press action is a left release at the top-left corner.
+// One that takes a click is a button to screen readers, its press action a left release at the top-left corner.
 class PictureBox : public QWidget {
     Q_OBJECT
 
