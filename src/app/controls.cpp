@@ -1,7 +1,10 @@
 #include "app/controls.h"
 
 #include <algorithm>
+#include <utility>
 
+#include <QAccessibleWidget>
+#include <QApplication>
 #include <QFontMetricsF>
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -70,6 +73,43 @@ qsizetype titleCut(const QString& title)
     return title[limit].isLowSurrogate() && title[limit - 1].isHighSurrogate() ? limit - 1 : limit;
 }
 
+// A box that takes a click is a button to screen readers; the strip is not.
+class PictureBoxAccessible : public QAccessibleWidget {
+public:
+    explicit PictureBoxAccessible(PictureBox* box) : QAccessibleWidget(box) {}
+
+    QAccessible::Role role() const override
+    {
+        return box()->onRelease ? QAccessible::Button : QAccessibleWidget::role();
+    }
+
+    QStringList actionNames() const override
+    {
+        QStringList names = QAccessibleWidget::actionNames();
+        if (box()->onRelease)
+            names << pressAction();
+        return names;
+    }
+
+    void doAction(const QString& action) override
+    {
+        // A release at (0, 0) runs the button's handler and leaves its picture, as the menu's refresh does.
+        if (action == pressAction() && box()->onRelease)
+            box()->onRelease(PointerArgs{1, 0, 0, 0});
+        else
+            QAccessibleWidget::doAction(action);
+    }
+
+private:
+    PictureBox* box() const { return static_cast<PictureBox*>(widget()); }
+};
+
+QAccessibleInterface* pictureBoxAccessible(const QString& /*className*/, QObject* object)
+{
+    auto* box = qobject_cast<PictureBox*>(object);
+    return box ? new PictureBoxAccessible(box) : nullptr;
+}
+
 }  // namespace
 
 PointerArgs pressArgs(const QMouseEvent& event)
@@ -84,6 +124,7 @@ PointerArgs moveArgs(const QMouseEvent& event)
 
 PictureBox::PictureBox(QWidget* parent) : QWidget(parent)
 {
+    [[maybe_unused]] static const bool accessible = (QAccessible::installFactory(pictureBoxAccessible), true);
     setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
@@ -216,19 +257,33 @@ void NewsLabel::paintEvent(QPaintEvent* event)
     }
 }
 
+bool NewsLabel::movedTooFar(const QMouseEvent& event) const
+{
+    return (event.globalPosition() - m_pressAt).manhattanLength() > QApplication::startDragDistance();
+}
+
 void NewsLabel::mousePressEvent(QMouseEvent* event)
 {
+    // The left button alone; any other press spoils the click.
+    m_clickPending = event->button() == Qt::LeftButton && event->buttons() == Qt::LeftButton;
+    m_pressAt = event->globalPosition();
     event->accept();
 }
 
 void NewsLabel::mouseMoveEvent(QMouseEvent* event)
 {
+    if (m_clickPending && movedTooFar(*event))
+        m_clickPending = false;
     event->accept();
 }
 
 void NewsLabel::mouseReleaseEvent(QMouseEvent* event)
 {
+    const bool click = std::exchange(m_clickPending, false) && event->button() == Qt::LeftButton &&
+                       rect().contains(event->position().toPoint()) && !movedTooFar(*event);
     event->accept();
+    if (click && onClick)
+        onClick();
 }
 
 CaptionFrame::CaptionFrame(const QString& caption, QWidget* parent) : QGroupBox(parent), m_caption(caption) {}

@@ -30,7 +30,10 @@ PointerArgs moveArgs(const QMouseEvent& event);
 using PointerHandler = std::function<void(const PointerArgs&)>;
 
 // A picture box: shows its picture from the top-left corner and hands its pointer events to the window.
+// One that takes a click is a button to screen readers, its press action a left release at the top-left corner.
 class PictureBox : public QWidget {
+    Q_OBJECT
+
 public:
     explicit PictureBox(QWidget* parent);
 
@@ -73,9 +76,12 @@ public:
     // source whole.
     void setHeadline(std::string_view title, std::string_view source);
 
+    // The left button released over the headline, the pointer no farther than the drag distance from the press.
+    std::function<void()> onClick;
+
 protected:
     void paintEvent(QPaintEvent* event) override;
-    // Pointer events over the headline belong to it and do nothing (a label would pass them on).
+    // Pointer events over the headline belong to it and are no more than a click (a label would pass them on).
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -88,8 +94,13 @@ private:
         qreal right;
     };
 
+    bool movedTooFar(const QMouseEvent& event) const;
+
     float m_left = 0;
     int m_top = 0;
+    // Global, since the headline moves under a pointer that holds still.
+    QPointF m_pressAt;
+    bool m_clickPending = false;
     qreal m_textHeight = 0;
     std::vector<GlyphPiece> m_pieces;
 };
@@ -97,6 +108,8 @@ private:
 // A group box that takes its title only when shown: a title is measured at once, which loads the window's font,
 // and the frame of counters is never shown.
 class CaptionFrame : public QGroupBox {
+    Q_OBJECT
+
 public:
     CaptionFrame(const QString& caption, QWidget* parent);
     const QString& caption() const { return m_caption; }

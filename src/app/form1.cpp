@@ -1,11 +1,14 @@
 #include "app/form1.h"
 
+#include <iostream>
+
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCursor>
 #include <QImage>
 #include <QImageReader>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
 
@@ -14,7 +17,9 @@
 #include "app/twips.h"
 #include "board/data_paths.h"
 #include "board/startup.h"
+#include "feeds/story_link.h"
 #include "platform/atomic_file.h"
+#include "platform/desktop.h"
 #include "platform/window_ops.h"
 #include "ticker/coordinate_gate.h"
 #include "ticker/feed_rotation.h"
@@ -30,6 +35,8 @@ namespace vantrel {
 namespace {
 
 const QString kNewsFont = QStringLiteral("ＭＳ Ｐゴシック");
+// The menu's refresh item without its access key, which a screen reader would spell out.
+const QString kRefreshName = QStringLiteral("更新");
 
 const char* const kImageKeys[] = {"XML",     "XML2",    "FAV_CLOSE", "FAV_OPEN",   "CLOSE",    "OPEN",
                                   "IE",      "DOC",     "BACK",      "TAB_DELETE", "HOME",     "FORWARD",
@@ -112,6 +119,7 @@ void Form1::buildControls()
     m_lbNews->setTopTwips(60);
     m_lbNews->setLeftTwips(120);
     m_lbNews->setCaption(QStringLiteral("Vantrel is ready..."));
+    m_lbNews->onClick = [this] { lbNews_Click(); };
 
     const QPixmap buttonPicture = resourcePicture(QStringLiteral("button.png"));
     const QColor buttonBackground = QApplication::palette().color(QPalette::Base);
@@ -121,6 +129,8 @@ void Form1::buildControls()
     m_picNextNews = new PictureBox(this);
     m_picNextNews->setObjectName(QStringLiteral("picNextNews"));
     m_picNextNews->setGeometry(twipsRect(7960, 80, 450, 300));
+    m_picRefresh->setAccessibleName(kRefreshName);
+    m_picNextNews->setAccessibleName(QStringLiteral("次のフィードを読み込む"));
     for (PictureBox* button : {m_picRefresh, m_picNextNews}) {
         button->setBackground(buttonBackground);
         button->setPicture(buttonPicture);
@@ -159,7 +169,7 @@ void Form1::buildMenu()
 {
     m_mnuPopup = new QMenu(QStringLiteral("ポップアップ"), this);
     m_mnuPopup->setObjectName(QStringLiteral("mnuPopup"));
-    m_mnuPopupRefresh = m_mnuPopup->addAction(QStringLiteral("更新(&R)"));
+    m_mnuPopupRefresh = m_mnuPopup->addAction(kRefreshName + QStringLiteral("(&R)"));
     m_mnuPopupRefresh->setObjectName(QStringLiteral("mnuPopupRefresh"));
     m_mnuPopupRefresh->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
     // A held key asks once: its repeats would queue one fetch each.
@@ -197,11 +207,26 @@ std::vector<QString> Form1::imageKeys() const
 void Form1::setCaption(const std::string& text)
 {
     m_lbNews->setCaption(QString::fromStdString(text));
+    showsRow(nullptr);
 }
 
 void Form1::setHeadline(const std::string& title, const std::string& source)
 {
     m_lbNews->setHeadline(title, source);
+    // The rotation and the ticker point NewsIndex at a row before they show it.
+    const NewsItem* row =
+        m_state.NewsIndex >= 1 && m_state.NewsIndex <= m_news.Count() ? &m_news.Item(m_state.NewsIndex) : nullptr;
+    const bool shown = row && row->columns[NewsItem::Title] == title && row->columns[NewsItem::Source] == source;
+    showsRow(shown ? row : nullptr);
+}
+
+void Form1::showsRow(const NewsItem* row)
+{
+    m_shownLink = row ? std::optional(row->columns[NewsItem::Link]) : std::nullopt;
+    if (m_shownLink && StoryLinkRefusal(*m_shownLink).empty())
+        m_lbNews->setCursor(Qt::PointingHandCursor);
+    else
+        m_lbNews->unsetCursor();
 }
 
 void Form1::processPendingEvents()
@@ -272,6 +297,19 @@ void Form1::mouseReleaseEvent(QMouseEvent* event)
     Form_MouseUp(pressArgs(*event));
 }
 
+void Form1::keyPressEvent(QKeyEvent* event)
+{
+    const int key = event->key();
+    const bool opens = key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space;
+    if (!opens || (event->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    // A held key opens the story once.
+    if (!event->isAutoRepeat())
+        lbNews_Click();
+}
+
 void Form1::closeEvent(QCloseEvent* event)
 {
     m_closing = true;
@@ -331,6 +369,18 @@ void Form1::picNextNews_MouseMove(const PointerArgs& args)
 void Form1::picNextNews_MouseUp(const PointerArgs& args)
 {
     m_rotation->picNextNews_MouseUp(args.button, args.shift, args.x, args.y);
+}
+
+void Form1::lbNews_Click()
+{
+    if (!m_shownLink)
+        return;
+    if (const std::string_view refusal = StoryLinkRefusal(*m_shownLink); !refusal.empty()) {
+        std::cerr << "vantrel: 記事のリンクを開きません。" << refusal << '\n';
+        return;
+    }
+    if (!OpenInBrowser(*m_shownLink))
+        std::cerr << "vantrel: 記事のリンクをブラウザーで開けませんでした。\n";
 }
 
 void Form1::mnuPopupRefresh_Click()

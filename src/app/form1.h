@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -70,6 +71,8 @@ public:
     void picNextNews_MouseDown(const PointerArgs& args);
     void picNextNews_MouseMove(const PointerArgs& args);
     void picNextNews_MouseUp(const PointerArgs& args);
+    // Opens the link of the row the headline shows; nothing while it shows a status text.
+    void lbNews_Click();
     void mnuPopupRefresh_Click();
     void mnuPopupViewFront_Click();
     void mnuPopupExit_Click();
@@ -91,11 +94,14 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
     void buildControls();
     void buildMenu();
+    // The headline now shows this row, or (nullptr) a text of its own.
+    void showsRow(const NewsItem* row);
     std::string picturePath(const char* fileName) const;
 
     std::string m_appDir;
@@ -103,6 +109,8 @@ private:
     ErrorBox& m_errorBox;
     const Clock& m_clock;
     bool m_closing = false;
+    // The link of the row on the headline, copied: a fetch may replace the rows while the headline stays.
+    std::optional<std::string> m_shownLink;
 
     FeedTree m_tree;
     NewsList m_news;

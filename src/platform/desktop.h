@@ -16,4 +16,7 @@ void PreferXWayland();
 // the local application-data folder's vantrel on Windows) and the defaults installed beside the executable.
 DataPlaces DesktopDataPlaces();
 
+// Hands an absolute http or https address to the desktop's browser; false when it is none or nothing took it.
+bool OpenInBrowser(const std::string& link);
+
 }  // namespace vantrel

@@ -1,8 +1,10 @@
 #include "platform/desktop.h"
 
+#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
+#include <QUrl>
 #include <QtGlobal>
 
 #include "platform/executable_folder.h"
@@ -50,6 +52,16 @@ DataPlaces DesktopDataPlaces()
         places.defaultsFolder = native(QString::fromStdString(places.executableFolder) +
                                        QStringLiteral("/" VANTREL_DEFAULTS_FROM_EXECUTABLE));
     return places;
+}
+
+bool OpenInBrowser(const std::string& link)
+{
+    // Tolerant parsing, as a browser's: a space in a path is sent encoded.
+    const QUrl url(QString::fromStdString(link));
+    if (!url.isValid() || url.host().isEmpty() ||
+        (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https")))
+        return false;
+    return QDesktopServices::openUrl(url);
 }
 
 }  // namespace vantrel

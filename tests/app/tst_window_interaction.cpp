@@ -1,4 +1,10 @@
+#include <iostream>
+#include <sstream>
+
+#include <QAccessible>
 #include <QAction>
+#include <QApplication>
+#include <QDesktopServices>
 #include <QLabel>
 #include <QMenu>
 #include <QTest>
@@ -7,6 +13,7 @@
 #include "app/controls.h"
 #include "app/tick_source.h"
 #include "app_test_support.h"
+#include "feeds/story_link.h"
 
 using namespace vantrel;
 using namespace vantrel::test;
@@ -40,10 +47,35 @@ void mouse(const QString& event, QWidget* target, Qt::MouseButton button, const 
 // A point of the window's surface, between the strip and the refresh button.
 const QPoint kSurface(450, 15);
 
+// What is written on standard error while it lives.
+struct CapturedErrors {
+    std::ostringstream text;
+    std::streambuf* const saved = std::cerr.rdbuf(text.rdbuf());
+    ~CapturedErrors() { std::cerr.rdbuf(saved); }
+};
+
+// A board of two feeds, each served with two rows.
+void serveTwoFeeds(FormRig& rig)
+{
+    rig.form->tvw1().Add(std::nullopt, "r1", "World", "CLOSE", "OPEN");
+    for (const std::string feed : {"a", "b"}) {
+        rig.form->tvw1().Add(std::string("r1"), "http://127.0.0.1:9/" + feed, "Feed " + feed, "XML");
+        rig.transfer.serve("http://127.0.0.1:9/" + feed,
+                           "<rss><channel><item><title>one</title><link>https://127.0.0.1:9/" + feed +
+                               "/1</link></item><item><title>two</title><link>file:///etc/passwd</link></item>"
+                               "</channel></rss>");
+    }
+    rig.form->state().FeedIndex = 2;
+}
+
 }  // namespace
 
 class TestWindowInteraction : public QObject {
     Q_OBJECT
+
+public slots:
+    // Takes the addresses that QDesktopServices would hand to the desktop.
+    void open(const QUrl& url) { m_opened << url.toString(); }
 
 private slots:
     void init();
@@ -63,13 +95,21 @@ private slots:
     void popupOpensOnlyForTheRightButtonOverTheSurface();
     void alwaysOnTopFollowsTheCaption();
     void exitClosesTheWindow();
+    void onlyAbsoluteWebLinksAreOpened_data();
+    void onlyAbsoluteWebLinksAreOpened();
+    void headlineOpensTheStoryOfTheRowItShows();
+    void buttonsAreNamedButtonsToScreenReaders();
 
 private:
     std::unique_ptr<FormRig> m_rig;
+    QStringList m_opened;
 };
 
 void TestWindowInteraction::init()
 {
+    for (const char* scheme : {"http", "https", "file"})
+        QDesktopServices::setUrlHandler(scheme, this, "open");
+    m_opened.clear();
     m_rig = std::make_unique<FormRig>();
     m_rig->form->Form_Load();
     m_rig->form->show();
@@ -81,6 +121,8 @@ void TestWindowInteraction::cleanup()
     if (QWidget* grabber = QWidget::mouseGrabber())
         grabber->releaseMouse();
     m_rig.reset();
+    for (const char* scheme : {"http", "https", "file"})
+        QDesktopServices::unsetUrlHandler(scheme);
 }
 
 void TestWindowInteraction::buttonsStartAlikeWithTheDefinitionsPicture()
@@ -299,6 +341,91 @@ void TestWindowInteraction::exitClosesTheWindow()
     QVERIFY(form.closing());
     QVERIFY(!form.isVisible());
     QVERIFY(!form.tim1().isActive());
+}
+
+void TestWindowInteraction::onlyAbsoluteWebLinksAreOpened_data()
+{
+    QTest::addColumn<QByteArray>("link");
+    QTest::addColumn<bool>("opens");
+    for (const char* link :
+         {"HTTPS://Example.com:8443/a?b#c", "http://user@[::1]/a", "https://例え.jp/記事", "http://x/\xC2\xA0"})
+        QTest::newRow(link) << QByteArray(link) << true;
+    for (const char* link :
+         {"file:///etc/passwd", "javascript:alert(1)", "\\\\host\\share\\a", "C:\\x\\a.html", "/news/1",
+          "//example.com/a", "http:example.com", "http:\\\\example.com", "http://", "http://user@/a", "http://:80/",
+          "http://[]/", "ftp://x/a", "http://x/\x01", "http://x/\x7F", "http://x/\xC2\x80"})
+        QTest::newRow(link) << QByteArray(link) << false;
+    QTest::newRow("2048 bytes") << "http://x/" + QByteArray(2039, 'a') << true;
+    QTest::newRow("2049 bytes") << "http://x/" + QByteArray(2040, 'a') << false;
+}
+
+void TestWindowInteraction::onlyAbsoluteWebLinksAreOpened()
+{
+    QFETCH(QByteArray, link);
+    QFETCH(bool, opens);
+    QCOMPARE(StoryLinkRefusal(link.toStdString()).empty(), opens);
+}
+
+void TestWindowInteraction::headlineOpensTheStoryOfTheRowItShows()
+{
+    Form1& form = *m_rig->form;
+    form.tim1().stop();
+    serveTwoFeeds(*m_rig);
+    auto* news = form.findChild<QLabel*>("lbNews");
+    CapturedErrors errors;
+    // What a click opens and the cursor shows, for what the headline shows now.
+    auto opensOnClick = [&](const QStringList& opened, Qt::CursorShape cursor) {
+        const QPoint middle = news->rect().center();
+        mouse("press", news, Qt::LeftButton, middle);
+        mouse("release", news, Qt::LeftButton, middle);
+        return m_opened == opened && news->cursor().shape() == cursor;
+    };
+    const QStringList first{"https://127.0.0.1:9/a/1"};
+
+    QVERIFY(opensOnClick({}, Qt::ArrowCursor));
+    form.mnuPopupRefresh_Click();
+    QVERIFY(opensOnClick(first, Qt::PointingHandCursor));
+    // Past the drag distance and back is no click, and moves no window.
+    mouse("press", news, Qt::LeftButton, news->rect().center());
+    mouse("move", news, Qt::LeftButton, news->rect().center() + QPoint(QApplication::startDragDistance() + 1, 0));
+    mouse("move", news, Qt::LeftButton, news->rect().center());
+    QVERIFY(QWidget::mouseGrabber() != &form);
+    mouse("release", news, Qt::LeftButton, news->rect().center());
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space})
+        QTest::keyClick(&form, key, key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+    QTest::simulateEvent(&form, true, Qt::Key_Space, {}, QStringLiteral(" "), true);
+    QCOMPARE(m_opened, QStringList(4, first[0]));
+
+    // While the next feed downloads, the headline is a status text.
+    m_opened.clear();
+    bool statusOpens = true;
+    m_rig->transfer.duringFetch = [&](const std::string&) { statusOpens = !opensOnClick({}, Qt::ArrowCursor); };
+    form.picNextNews_MouseUp({1, 0, 0, 0});
+    QVERIFY(!statusOpens);
+
+    // The ticker shows the next row, whose link is a file's.
+    form.setNewsLeft(-form.newsWidth());
+    form.tim1_Timer();
+    form.setNewsLeft(120);
+    QVERIFY(opensOnClick({}, Qt::ArrowCursor));
+    QCOMPARE(news->text(), QStringLiteral("two[Feed b]"));
+    QCOMPARE(errors.text.str(),
+             "vantrel: 記事のリンクを開きません。リンクが http か https の絶対アドレスではありません。\n");
+}
+
+void TestWindowInteraction::buttonsAreNamedButtonsToScreenReaders()
+{
+    serveTwoFeeds(*m_rig);
+    const std::pair<const char*, QString> buttons[] = {{"picNextNews", QStringLiteral("次のフィードを読み込む")},
+                                                       {"picRefresh", QStringLiteral("更新")}};
+    for (const auto& [name, accessibleName] : buttons) {
+        QAccessibleInterface* button = QAccessible::queryAccessibleInterface(box(*m_rig->form, name));
+        QCOMPARE(button->role(), QAccessible::Button);
+        QCOMPARE(button->text(QAccessible::Name), accessibleName);
+        button->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    }
+    QCOMPARE(QAccessible::queryAccessibleInterface(box(*m_rig->form, "pic1"))->role(), QAccessible::Client);
+    QCOMPARE(m_rig->transfer.fetched, (std::vector<std::string>{"http://127.0.0.1:9/b", "http://127.0.0.1:9/b"}));
 }
 
 QTEST_MAIN(TestWindowInteraction)

@@ -1,6 +1,7 @@
 #include <memory>
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTest>
 
 #include "e2e_harness.h"
@@ -41,6 +42,7 @@ private slots:
     void exitEndsTheProgramWithStatusZero();
     void waylandSessionRunsTheWindowThroughXWayland_data();
     void waylandSessionRunsTheWindowThroughXWayland();
+    void clickOnTheHeadlineHandsItsLinkToTheBrowser();
 
 private:
     QString failure(const QString& what) const;
@@ -256,6 +258,26 @@ void TestWindowE2e::waylandSessionRunsTheWindowThroughXWayland()
     // weston's choice, which places every X11 window itself; a desktop's XWayland lets it take the corner.
     QVERIFY2(app.start(), qPrintable(app.errorString()));
     QCOMPARE(app.geometry().size(), layout::kWindowSize);
+}
+
+void TestWindowE2e::clickOnTheHeadlineHandsItsLinkToTheBrowser()
+{
+    // First on the program's PATH, a stand-in for the desktop's opener that writes down what it is given.
+    const QTemporaryDir bin;
+    const QString opener = bin.filePath(QStringLiteral("xdg-open"));
+    const QString record = bin.filePath(QStringLiteral("opened"));
+    QVERIFY(writeFile(opener, "#!/bin/sh\nprintf '%s\\n' \"$@\" >> '" + record.toUtf8() + "'\n"));
+    QVERIFY(QFile::setPermissions(opener, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    QProcessEnvironment path;
+    path.insert(QStringLiteral("PATH"), bin.path() + ':' + qEnvironmentVariable("PATH"));
+    m_app = std::make_unique<TickerApp>(*m_display, m_folder->executable(), m_folder->path(), path);
+    QVERIFY2(m_app->start(), qPrintable(m_app->errorString()));
+
+    StripCoverage coverage;
+    QVERIFY(m_app->click(layout::kRefreshButton));
+    QVERIFY2(waitForStrip(*m_app, showsSolidBand, 10s, &coverage), qPrintable(failure(describe(coverage))));
+    QVERIFY(m_app->click(kOnHeadline));
+    QVERIFY2(waitForFile(record, "http://127.0.0.1/1\n", 5s), qPrintable(failure("opened: " + readFile(record))));
 }
 
 QTEST_GUILESS_MAIN(TestWindowE2e)
