@@ -68,6 +68,50 @@ xmlParserInputPtr refuseExternalEntity(const char*, const char*, xmlParserCtxtPt
     return nullptr;
 }
 
+// Windows-1252 as browsers decode it: the five bytes the code page leaves undefined stay C1 controls, so a
+// document labelled ISO-8859-1 never fails over a byte.
+constexpr std::array<char16_t, 32> kWindows1252High = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                                       0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                                       0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                                       0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+// Writes a character below U+10000 as UTF-8; returns the bytes written.
+int encodeUtf8(unsigned code, unsigned char* out)
+{
+    if (code < 0x80) {
+        out[0] = static_cast<unsigned char>(code);
+        return 1;
+    }
+    if (code < 0x800) {
+        out[0] = static_cast<unsigned char>(0xC0 | (code >> 6));
+        out[1] = static_cast<unsigned char>(0x80 | (code & 0x3F));
+        return 2;
+    }
+    out[0] = static_cast<unsigned char>(0xE0 | (code >> 12));
+    out[1] = static_cast<unsigned char>(0x80 | ((code >> 6) & 0x3F));
+    out[2] = static_cast<unsigned char>(0x80 | (code & 0x3F));
+    return 3;
+}
+
+int decodeWindows1252(unsigned char* out, int* outLength, const unsigned char* in, int* inLength)
+{
+    int written = 0;
+    int read = 0;
+    for (; read < *inLength; ++read) {
+        const unsigned char byte = in[read];
+        std::array<unsigned char, 3> character{};
+        const int size =
+            encodeUtf8(byte >= 0x80 && byte < 0xA0 ? kWindows1252High[byte - 0x80] : byte, character.data());
+        if (written + size > *outLength)
+            break;
+        std::memcpy(out + written, character.data(), static_cast<std::size_t>(size));
+        written += size;
+    }
+    *inLength = read;
+    *outLength = written;
+    return written;
+}
+
 void initialiseLibxml()
 {
     static std::once_flag once;
@@ -78,6 +122,12 @@ void initialiseLibxml()
         for (const char* alias :
              {"Shift_JIS", "Shift-JIS", "SJIS", "MS_Kanji", "x-sjis", "csShiftJIS", "Windows-31J", "MS932"})
             xmlAddEncodingAlias("CP932", alias);
+        // Feeds labelled Latin-1 or ASCII are mostly written in windows-1252 (curly quotes, dashes).
+        xmlNewCharEncodingHandler("WINDOWS-1252", decodeWindows1252, nullptr);
+        for (const char* alias :
+             {"ANSI_X3.4-1968", "ASCII", "CP1252", "CP819", "csISOLatin1", "IBM819", "ISO-8859-1", "ISO-IR-100",
+              "ISO8859-1", "ISO88591", "ISO_8859-1", "ISO_8859-1:1987", "L1", "Latin1", "US-ASCII", "x-cp1252"})
+            xmlAddEncodingAlias("WINDOWS-1252", alias);
 #ifdef _WIN32
         RegisterSystemEncodings();
 #endif

@@ -56,7 +56,8 @@ private:
 };
 
 // An XML document read from a local file into libxml2's tree: no network, no validation, no DTD loading, no entity
-// substitution while parsing. The encoding comes from the byte-order mark or the XML declaration.
+// substitution while parsing. The encoding comes from the byte-order mark or the XML declaration; the labels that
+// browsers read as windows-1252 (ISO-8859-1, US-ASCII...) are read so too.
 class XmlDocument {
 public:
     XmlDocument();

@@ -132,6 +132,8 @@ private slots:
         QTest::newRow("utf-16 with byte-order mark")
             << "utf16_bom.xml" << QStringList{"①㈱ 見出し"} << QStringList{"http://x/1"};
         QTest::newRow("iso-8859-1") << "iso8859_1.xml" << QStringList{"Café Ångström ½"} << QStringList{"http://x/1"};
+        QTest::newRow("iso-8859-1 holding windows-1252 punctuation")
+            << "iso8859_1_windows1252.xml" << QStringList{"“It’s” – café \u0081"} << QStringList{"http://x/1"};
         QTest::newRow("windows-1252") << "windows1252.xml" << QStringList{"€ “Café” – naïve"}
                                       << QStringList{"http://x/1"};
         QTest::newRow("koi8-r") << "koi8_r.xml" << QStringList{"Новости дня"} << QStringList{"http://x/1"};
