@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include <libxml/HTMLparser.h>
 #include <libxml/SAX2.h>
 #include <libxml/encoding.h>
 #include <libxml/entities.h>
@@ -45,6 +46,9 @@ constexpr int kMaxAttributesPerTag = 4096;
 constexpr std::size_t kLongestLibxmlText = 8u << 20;
 
 constexpr int kParseOptions = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+
+// The RSS 0.91 DTD declares the HTML 4 entities; it is never read, so their characters come from libxml2's table.
+constexpr std::string_view kRss091PublicId = "-//Netscape Communications//DTD RSS 0.91//EN";
 
 const std::string kTextName = "#text";
 const std::string kCdataName = "#cdata-section";
@@ -496,6 +500,7 @@ struct XmlDocumentData {
 
     xmlDocPtr doc = nullptr;
     xmlNodePtr root = nullptr;
+    bool htmlEntities = false;
     // Replacement text of every entity the content references, by name.
     std::unordered_map<std::string, Expansion> expansions;
     mutable std::unordered_map<QNameKey, std::string, QNameKeyHash> qualifiedNames;
@@ -561,6 +566,13 @@ private:
                 result.cost = kPastBudget;
             } else {
                 expandContent(context, entity, nesting, result);
+            }
+        } else if (!entity && htmlEntities) {
+            if (const htmlEntityDesc* html = htmlEntityLookup(reinterpret_cast<const xmlChar*>(key.c_str()))) {
+                std::array<unsigned char, 3> character{};
+                const int size = encodeUtf8(html->value, character.data());
+                result.text.append(reinterpret_cast<const char*>(character.data()), static_cast<std::size_t>(size));
+                result.cost += result.text.size();
             }
         }
         // External entities are never loaded: they stay empty, as undeclared ones do.
@@ -637,6 +649,8 @@ bool XmlDocument::load(const std::string& path)
         data->root = xmlDocGetRootElement(data->doc);
         if (!data->root)
             return false;
+        const xmlDtdPtr doctype = data->doc->intSubset;
+        data->htmlEntities = doctype && view(doctype->ExternalID) == kRss091PublicId;
         if (!data->expandReferences())
             return false;
     } catch (const std::exception&) {

@@ -114,9 +114,9 @@ private slots:
         QTest::newRow("rss 2.0, item without link skipped")
             << "rss20.xml" << QStringList{"Harbour bridge reopens", "Rain expected tomorrow"}
             << QStringList{"https://example.com/news/1", "https://example.com/news/3"};
-        QTest::newRow("rss 0.91, external DTD not fetched")
-            << "rss091.xml" << QStringList{"First 0.91 story", "Second 0.91 story"}
-            << QStringList{"http://example.org/1", "http://example.org/2"};
+        QTest::newRow("rss 0.91, external DTD not fetched, its HTML entities known")
+            << "rss091.xml" << QStringList{"First 0.91 story", "Second 0.91 story", "Café\u00a0news"}
+            << QStringList{"http://example.org/1", "http://example.org/2", "http://example.org/3"};
         QTest::newRow("rss 0.92") << "rss092.xml" << QStringList{"Concert tonight"}
                                   << QStringList{"http://example.net/concert"};
         QTest::newRow("rss 1.0 items sit one level too high") << "rss10.xml" << QStringList() << QStringList();
