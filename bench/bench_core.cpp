@@ -6,11 +6,14 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <limits>
 #include <string>
 #include <vector>
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -96,6 +99,37 @@ BENCHMARK(BM_ParseFeedItems)
     ->Repetitions(kRuns)
     ->ComputeStatistics("min", minimum)
     ->ReportAggregatesOnly();
+
+// A field of /proc/self/status in KiB ("VmRSS", "VmHWM"), 0 when it cannot be read.
+double statusKib(const std::string& field)
+{
+    std::ifstream status("/proc/self/status");
+    std::string name;
+    double value = 0;
+    while (status >> name) {
+        if (name == field + ":" && status >> value)
+            return value;
+        status.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+    }
+    return 0;
+}
+
+// The extraction's peak resident memory above what the process held before it, the rows it keeps included:
+// measured first thing in the process, with the peak reset to the current size just before.
+void measureExtractionPeak()
+{
+    const std::string& path = feedPath();
+    malloc_trim(0);
+    std::ofstream("/proc/self/clear_refs") << "5";
+    const double before = statusKib("VmRSS");
+    const FixedClock clock;
+    NoEvents events;
+    NewsList list;
+    const std::int32_t result = ParseFeedItems(path, list, "[Bench]", events, clock);
+    const double peak = statusKib("VmHWM");
+    if (result == 0 && list.Count() == kFeedItems && before > 0 && peak >= before)
+        SetFigure("extraction.peak_mib", (peak - before) / 1024);
+}
 
 // The whole command, process start included, as a user would time it.
 void BM_XmllintNoout(benchmark::State& state)
@@ -310,6 +344,7 @@ int main(int argc, char** argv)
         std::cerr << "the allocation probe is not in effect\n";
         return 1;
     }
+    measureExtractionPeak();
     countTickWork();
     return RunBenchmarks(argc, argv);
 }

@@ -2,21 +2,23 @@
 
 #include <algorithm>
 #include <array>
-#include <filesystem>
+#include <cstring>
 #include <fstream>
 #include <functional>
-#include <limits>
 #include <mutex>
 #include <stdexcept>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 
+#include <libxml/HTMLparser.h>
 #include <libxml/SAX2.h>
 #include <libxml/encoding.h>
 #include <libxml/entities.h>
 #include <libxml/parser.h>
-#include <libxml/parserInternals.h>
+#include <libxml/tree.h>
 #include <libxml/xmlerror.h>
+#include <libxml/xmlversion.h>
 
 #include "platform/utf8_path.h"
 #ifdef _WIN32
@@ -26,56 +28,93 @@
 namespace vantrel {
 namespace {
 
-// Name ids below kFirstElementName belong to the node kinds that are not elements.
-enum : std::uint32_t {
-    kNoName = 0,
-    kTextName,
-    kCdataName,
-    kCommentName,
-    kPiName,
-    kEntityRefName,
-    kDocumentName,
-    kFirstElementName
-};
-
-constexpr std::array<std::string_view, kFirstElementName> kKindNames = {
-    "", "#text", "#cdata-section", "#comment", "#processing-instruction", "#entity-reference", "#document"};
-
-constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
-constexpr unsigned kChunkBits = 14;
-constexpr std::uint32_t kChunkSize = 1u << kChunkBits;
-
 // Work allowed to user-declared entities per document: nodes visited plus bytes produced by expanding every
 // reference once. A document past it does not load, so a billion-laughs or quadratic blow-up stays small.
 constexpr std::size_t kExpansionBudget = 8u << 20;
 constexpr std::size_t kPastBudget = kExpansionBudget + 1;
+// Entities nest no deeper than libxml2 lets them (40); deeper means a loop.
+constexpr int kMaxEntityNesting = 64;
 
-// Feeds use a few dozen names, a handful of attributes and namespaces per element.
+// Feeds use a few dozen names and a handful of attributes per element. libxml2 before 2.12 slows down
+// quadratically over many distinct names and over an element with very many attributes or namespace
+// declarations; such documents are refused while they are read.
 constexpr int kMaxDistinctNames = 100000;
-constexpr int kMaxAttributeSlots = 5 * 256;  // five slots per attribute
-constexpr int kMaxNamespaceSlots = 2 * 256;  // two slots per declaration in scope
+constexpr int kMaxAttributesPerTag = 4096;
 
-constexpr std::streamoff kMaxTextReserve = 64 << 20;
+// libxml2 refuses a text node past 10 MB unless XML_PARSE_HUGE, which would lift its other limits too; a longer
+// run of text goes on in a node of our own.
+constexpr std::size_t kLongestLibxmlText = 8u << 20;
 
 constexpr int kParseOptions = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
 
-// Nodes live in pre-order, so a node's descendants are exactly the indices up to `end`, and its next
-// sibling, if any, sits at `end`.
-struct Node {
-    std::uint32_t name;
-    std::uint32_t end;
-    std::uint32_t textBegin;
-    std::uint32_t textLength;
-};
+// The RSS 0.91 DTD declares the HTML 4 entities; it is never read, so their characters come from libxml2's table.
+constexpr std::string_view kRss091PublicId = "-//Netscape Communications//DTD RSS 0.91//EN";
+
+const std::string kTextName = "#text";
+const std::string kCdataName = "#cdata-section";
+const std::string kCommentName = "#comment";
+const std::string kPiName = "#processing-instruction";
+const std::string kEntityRefName = "#entity-reference";
+const std::string kOtherName = "#other";
+
+#if LIBXML_VERSION >= 21200
+using ErrorRecord = const xmlError*;
+#else
+using ErrorRecord = xmlErrorPtr;
+#endif
+
+void ignoreStructuredError(void*, ErrorRecord) {}
+
+void ignoreGenericError(void*, const char*, ...) {}
 
 xmlParserInputPtr refuseExternalEntity(const char*, const char*, xmlParserCtxtPtr)
 {
     return nullptr;
 }
 
-void ignoreGenericError(void*, const char*, ...) {}
+// Windows-1252 as browsers decode it: the five bytes the code page leaves undefined stay C1 controls, so a
+// document labelled ISO-8859-1 never fails over a byte.
+constexpr std::array<char16_t, 32> kWindows1252High = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                                       0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                                       0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                                       0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
-void ignoreStructuredError(void*, xmlErrorPtr) {}
+// Writes a character below U+10000 as UTF-8; returns the bytes written.
+int encodeUtf8(unsigned code, unsigned char* out)
+{
+    if (code < 0x80) {
+        out[0] = static_cast<unsigned char>(code);
+        return 1;
+    }
+    if (code < 0x800) {
+        out[0] = static_cast<unsigned char>(0xC0 | (code >> 6));
+        out[1] = static_cast<unsigned char>(0x80 | (code & 0x3F));
+        return 2;
+    }
+    out[0] = static_cast<unsigned char>(0xE0 | (code >> 12));
+    out[1] = static_cast<unsigned char>(0x80 | ((code >> 6) & 0x3F));
+    out[2] = static_cast<unsigned char>(0x80 | (code & 0x3F));
+    return 3;
+}
+
+int decodeWindows1252(unsigned char* out, int* outLength, const unsigned char* in, int* inLength)
+{
+    int written = 0;
+    int read = 0;
+    for (; read < *inLength; ++read) {
+        const unsigned char byte = in[read];
+        std::array<unsigned char, 3> character{};
+        const int size =
+            encodeUtf8(byte >= 0x80 && byte < 0xA0 ? kWindows1252High[byte - 0x80] : byte, character.data());
+        if (written + size > *outLength)
+            break;
+        std::memcpy(out + written, character.data(), static_cast<std::size_t>(size));
+        written += size;
+    }
+    *inLength = read;
+    *outLength = written;
+    return written;
+}
 
 void initialiseLibxml()
 {
@@ -87,6 +126,12 @@ void initialiseLibxml()
         for (const char* alias :
              {"Shift_JIS", "Shift-JIS", "SJIS", "MS_Kanji", "x-sjis", "csShiftJIS", "Windows-31J", "MS932"})
             xmlAddEncodingAlias("CP932", alias);
+        // Feeds labelled Latin-1 or ASCII are mostly written in windows-1252 (curly quotes, dashes).
+        xmlNewCharEncodingHandler("WINDOWS-1252", decodeWindows1252, nullptr);
+        for (const char* alias :
+             {"ANSI_X3.4-1968", "ASCII", "CP1252", "CP819", "csISOLatin1", "IBM819", "ISO-8859-1", "ISO-IR-100",
+              "ISO8859-1", "ISO88591", "ISO_8859-1", "ISO_8859-1:1987", "L1", "Latin1", "US-ASCII", "x-cp1252"})
+            xmlAddEncodingAlias("WINDOWS-1252", alias);
 #ifdef _WIN32
         RegisterSystemEncodings();
 #endif
@@ -109,33 +154,179 @@ private:
     void* m_context;
 };
 
-// libxml2 2.9 takes quadratic time over many distinct names and over elements with very many attributes or
-// namespace declarations; such documents are refused while they are read.
-bool beyondParserLimits(const xmlParserCtxt& context)
-{
-    return xmlDictSize(context.dict) > kMaxDistinctNames || context.maxatts > kMaxAttributeSlots ||
-           context.nsMax > kMaxNamespaceSlots;
-}
+// Counts the attributes and namespace declarations of each start tag in the bytes as they are read, so that
+// a tag with too many is refused before libxml2 compares them pairwise. Markup is told apart as XML does; NUL
+// bytes are skipped, so UTF-16 markup counts as well.
+class StartTagScanner {
+public:
+    bool scan(const char* bytes, std::size_t length)
+    {
+        const char* const end = bytes + length;
+        for (const char* at = bytes; at < end; ++at) {
+            at = nextEvent(at, end);
+            if (at == end)
+                return true;
+            if (*at == '\0')
+                continue;
+            // A byte that ends one state may open the next.
+            if (step(*at))
+                step(*at);
+            if (m_attributes > kMaxAttributesPerTag)
+                return false;
+        }
+        return true;
+    }
+
+private:
+    enum class State { Text, Open, Bang, BangDash, Tag, Quoted, Comment, Cdata, Pi, Declaration, DeclarationQuoted };
+
+    // The first byte from `at` on that can change the state; the others need no look.
+    const char* nextEvent(const char* at, const char* end) const
+    {
+        const auto find = [&](char byte) {
+            const void* found = std::memchr(at, byte, static_cast<std::size_t>(end - at));
+            return found ? static_cast<const char*>(found) : end;
+        };
+        switch (m_state) {
+        case State::Text:
+            return find('<');
+        case State::Quoted:
+        case State::DeclarationQuoted:
+            return find(m_quote);
+        case State::Comment:
+            return m_run == 0 ? find('-') : at;
+        case State::Cdata:
+            return m_run == 0 ? find(']') : at;
+        case State::Pi:
+            return m_run == 0 ? find('?') : at;
+        case State::Tag:
+            while (at < end && *at != '"' && *at != '\'' && *at != '=' && *at != '>')
+                ++at;
+            return at;
+        default:
+            return at;
+        }
+    }
+
+    // Advances by one byte; true when the byte belongs to the state it led to.
+    bool step(char byte)
+    {
+        switch (m_state) {
+        case State::Text:
+            if (byte == '<')
+                m_state = State::Open;
+            return false;
+        case State::Open:
+            if (byte == '!') {
+                m_state = State::Bang;
+            } else if (byte == '?') {
+                m_state = State::Pi;
+                m_run = 0;
+            } else {
+                m_state = State::Tag;
+                m_attributes = 0;
+                return true;
+            }
+            return false;
+        case State::Bang:
+            if (byte == '-') {
+                m_state = State::BangDash;
+                return false;
+            }
+            if (byte == '[') {
+                m_state = State::Cdata;
+                m_run = 0;
+                return false;
+            }
+            m_state = State::Declaration;
+            return true;
+        case State::BangDash:
+            if (byte == '-') {
+                m_state = State::Comment;
+                m_run = 0;
+                return false;
+            }
+            m_state = State::Declaration;
+            return true;
+        case State::Tag:
+            if (byte == '"' || byte == '\'') {
+                m_quote = byte;
+                m_state = State::Quoted;
+            } else if (byte == '=') {
+                ++m_attributes;
+            } else if (byte == '>') {
+                m_state = State::Text;
+            }
+            return false;
+        case State::Quoted:
+            if (byte == m_quote)
+                m_state = State::Tag;
+            return false;
+        case State::Comment:
+            closeAfter(byte, '-', 2);
+            return false;
+        case State::Cdata:
+            closeAfter(byte, ']', 2);
+            return false;
+        case State::Pi:
+            closeAfter(byte, '?', 1);
+            return false;
+        case State::Declaration:
+            if (byte == '"' || byte == '\'') {
+                m_quote = byte;
+                m_state = State::DeclarationQuoted;
+            } else if (byte == '[' || byte == '>') {
+                // An internal subset holds markup of its own.
+                m_state = State::Text;
+            }
+            return false;
+        case State::DeclarationQuoted:
+            if (byte == m_quote)
+                m_state = State::Declaration;
+            return false;
+        }
+        return false;
+    }
+
+    // Back to text at '>' after `count` of `mark` ("-->", "]]>", "?>").
+    void closeAfter(char byte, char mark, int count)
+    {
+        if (byte == mark) {
+            ++m_run;
+        } else {
+            if (byte == '>' && m_run >= count)
+                m_state = State::Text;
+            m_run = 0;
+        }
+    }
+
+    State m_state = State::Text;
+    char m_quote = '"';
+    int m_run = 0;
+    int m_attributes = 0;
+};
 
 struct FileReader {
     std::ifstream stream;
     xmlParserCtxtPtr context = nullptr;
+    StartTagScanner scanner;
     bool failed = false;
 };
 
 int readFile(void* context, char* buffer, int length)
 {
     auto* reader = static_cast<FileReader*>(context);
-    if (reader->context && beyondParserLimits(*reader->context)) {
+    if (reader->context && xmlDictSize(reader->context->dict) > kMaxDistinctNames) {
         reader->failed = true;
         return -1;
     }
     reader->stream.read(buffer, length);
-    if (reader->stream.bad()) {
+    const auto count = static_cast<std::size_t>(reader->stream.gcount());
+    if (reader->stream.bad() || !reader->scanner.scan(buffer, count)) {
         reader->failed = true;
         return -1;
     }
-    return static_cast<int>(reader->stream.gcount());
+    return static_cast<int>(count);
 }
 
 bool hasByteOrderMark(const std::array<char, 3>& start)
@@ -143,6 +334,146 @@ bool hasByteOrderMark(const std::array<char, 3>& start)
     const auto byte = [&start](std::size_t index) { return static_cast<unsigned char>(start[index]); };
     return (byte(0) == 0xEF && byte(1) == 0xBB && byte(2) == 0xBF) || (byte(0) == 0xFF && byte(1) == 0xFE) ||
            (byte(0) == 0xFE && byte(1) == 0xFF);
+}
+
+// Hands text to libxml2's tree builder, and goes on in a node of its own where one run of text would outgrow
+// what libxml2 takes into one node. Once that node is the last child, every later piece of the run goes there:
+// libxml2 would append to it with lengths it keeps for its own node.
+class TextRuns {
+public:
+    explicit TextRuns(xmlParserCtxtPtr context) : m_context(context) {}
+
+    void install()
+    {
+        m_context->sax->characters = characters;
+        m_context->sax->ignorableWhitespace = characters;
+        m_context->sax->serror = ignoreStructuredError;
+        m_context->_private = this;
+    }
+
+    bool failed() const { return m_failed; }
+
+private:
+    static void characters(void* ctx, const xmlChar* text, int length)
+    {
+        const auto context = static_cast<xmlParserCtxtPtr>(ctx);
+        auto* runs = static_cast<TextRuns*>(context->_private);
+        // Entity content that libxml2 parses in a context of its own builds a list of its own.
+        if (!runs || runs->m_context != context || !context->node) {
+            xmlSAX2Characters(ctx, text, length);
+            return;
+        }
+        runs->add(context->node, text, static_cast<std::size_t>(length));
+    }
+
+    void add(xmlNodePtr parent, const xmlChar* text, std::size_t length)
+    {
+        xmlNodePtr last = parent->last;
+        if (last && last == m_own) {
+            append(text, length);
+            return;
+        }
+        if (last != m_tracked) {
+            m_tracked = last;
+            m_trackedLength = isText(last) ? static_cast<std::size_t>(xmlStrlen(last->content)) : 0;
+        }
+        if (isText(last) && m_trackedLength + length > kLongestLibxmlText) {
+            startOwn(parent, text, length);
+            return;
+        }
+        xmlSAX2Characters(m_context, text, static_cast<int>(length));
+        if (parent->last == m_tracked) {
+            m_trackedLength += length;
+        } else {
+            m_tracked = parent->last;
+            m_trackedLength = length;
+        }
+    }
+
+    static bool isText(xmlNodePtr node) { return node && node->type == XML_TEXT_NODE && node->content; }
+
+    void startOwn(xmlNodePtr parent, const xmlChar* text, std::size_t length)
+    {
+        const xmlNodePtr node = xmlNewDocTextLen(parent->doc, text, static_cast<int>(length));
+        if (!node) {
+            fail();
+            return;
+        }
+        node->parent = parent;
+        node->prev = parent->last;
+        parent->last->next = node;
+        parent->last = node;
+        m_own = node;
+        m_ownLength = length;
+        m_ownCapacity = length + 1;
+    }
+
+    void append(const xmlChar* text, std::size_t length)
+    {
+        if (m_ownLength + length >= m_ownCapacity) {
+            const std::size_t capacity = std::max(m_ownLength + length + 1, 2 * m_ownCapacity);
+            auto* content = static_cast<xmlChar*>(xmlRealloc(m_own->content, capacity));
+            if (!content) {
+                fail();
+                return;
+            }
+            m_own->content = content;
+            m_ownCapacity = capacity;
+        }
+        std::memcpy(m_own->content + m_ownLength, text, length);
+        m_ownLength += length;
+        m_own->content[m_ownLength] = 0;
+    }
+
+    void fail()
+    {
+        m_failed = true;
+        xmlStopParser(m_context);
+    }
+
+    xmlParserCtxtPtr m_context;
+    xmlNodePtr m_tracked = nullptr;
+    std::size_t m_trackedLength = 0;
+    xmlNodePtr m_own = nullptr;
+    std::size_t m_ownLength = 0;
+    std::size_t m_ownCapacity = 0;
+    bool m_failed = false;
+};
+
+struct ParserContextDeleter {
+    void operator()(xmlParserCtxtPtr context) const { xmlFreeParserCtxt(context); }
+};
+
+struct NodeListDeleter {
+    void operator()(xmlNodePtr list) const { xmlFreeNodeList(list); }
+};
+
+std::string_view view(const xmlChar* text)
+{
+    return text ? std::string_view(reinterpret_cast<const char*>(text)) : std::string_view();
+}
+
+// Visits the nodes below first in document order, elements' children included and entity references'
+// declarations not; visit returns false to stop.
+template <typename Visit>
+void visitBelow(xmlNodePtr top, xmlNodePtr first, Visit&& visit)
+{
+    xmlNodePtr node = first;
+    while (node) {
+        if (!visit(node))
+            return;
+        if (node->type == XML_ELEMENT_NODE && node->children) {
+            node = node->children;
+            continue;
+        }
+        while (node && !node->next) {
+            node = node->parent;
+            if (node == top)
+                return;
+        }
+        if (node)
+            node = node->next;
+    }
 }
 
 struct QNameKey {
@@ -159,323 +490,127 @@ struct QNameKeyHash {
     }
 };
 
-std::string_view view(const xmlChar* text)
-{
-    return text ? std::string_view(reinterpret_cast<const char*>(text)) : std::string_view();
-}
-
 }  // namespace
 
 struct XmlDocumentData {
-    std::vector<std::unique_ptr<Node[]>> chunks;
-    std::uint32_t nodeCount = 0;
-    std::string text;
-    std::vector<std::string> names{kKindNames.begin(), kKindNames.end()};
-    std::unordered_map<std::string, std::uint32_t> nameIds;
-    // Holds the entity declarations and their parsed content; the element tree lives in the nodes.
-    xmlDocPtr declarations = nullptr;
-    std::uint32_t root = kNone;
+    struct Expansion {
+        std::size_t cost = kPastBudget;
+        std::string text;
+    };
+
+    xmlDocPtr doc = nullptr;
+    xmlNodePtr root = nullptr;
+    bool htmlEntities = false;
+    // Replacement text of every entity the content references, by name.
+    std::unordered_map<std::string, Expansion> expansions;
+    mutable std::unordered_map<QNameKey, std::string, QNameKeyHash> qualifiedNames;
 
     XmlDocumentData() = default;
     XmlDocumentData(const XmlDocumentData&) = delete;
     XmlDocumentData& operator=(const XmlDocumentData&) = delete;
     ~XmlDocumentData()
     {
-        if (declarations)
-            xmlFreeDoc(declarations);
+        if (doc)
+            xmlFreeDoc(doc);
     }
 
-    Node& node(std::uint32_t index) { return chunks[index >> kChunkBits][index & (kChunkSize - 1)]; }
-    const Node& node(std::uint32_t index) const { return chunks[index >> kChunkBits][index & (kChunkSize - 1)]; }
-    std::string_view textOf(const Node& node) const
+    const std::string& qualifiedName(xmlNodePtr element) const
     {
-        return std::string_view(text).substr(node.textBegin, node.textLength);
-    }
-
-    std::uint32_t appendNode(std::uint32_t name, std::string_view content)
-    {
-        if (nodeCount == kNone || text.size() + content.size() >= kNone)
-            throw std::length_error("XML document too large");
-        if ((nodeCount & (kChunkSize - 1)) == 0)
-            chunks.push_back(std::make_unique_for_overwrite<Node[]>(kChunkSize));
-        const std::uint32_t index = nodeCount++;
-        node(index) =
-            Node{name, index + 1, static_cast<std::uint32_t>(text.size()), static_cast<std::uint32_t>(content.size())};
-        text.append(content);
-        return index;
-    }
-
-    void extendText(std::uint32_t index, std::string_view content)
-    {
-        if (text.size() + content.size() >= kNone)
-            throw std::length_error("XML document too large");
-        text.append(content);
-        node(index).textLength += static_cast<std::uint32_t>(content.size());
-    }
-
-    std::uint32_t elementName(std::string_view prefix, std::string_view localName)
-    {
-        std::string qualified;
-        qualified.reserve(prefix.size() + 1 + localName.size());
-        if (!prefix.empty())
-            qualified.append(prefix).append(1, ':');
-        qualified.append(localName);
-        const auto [it, added] = nameIds.try_emplace(qualified, static_cast<std::uint32_t>(names.size()));
-        if (added)
-            names.push_back(std::move(qualified));
+        const xmlChar* prefix = element->ns ? element->ns->prefix : nullptr;
+        auto [it, added] = qualifiedNames.try_emplace(QNameKey{prefix, element->name});
+        if (added) {
+            if (prefix)
+                it->second.append(view(prefix)).append(1, ':');
+            it->second.append(view(element->name));
+        }
         return it->second;
     }
 
-    // The parsed content of an internal entity; null for any other.
-    xmlNodePtr entityContent(std::string_view name) const;
-    void appendEntityText(std::string& out, std::string_view name) const;
-    bool expansionWithinBudget() const;
+    const std::string& entityText(xmlNodePtr reference) const
+    {
+        static const std::string empty;
+        const auto known = expansions.find(std::string(view(reference->name)));
+        return known == expansions.end() ? empty : known->second.text;
+    }
+
+    // Expands every reference in the content once; false past the budget.
+    bool expandReferences()
+    {
+        if (!doc->intSubset)
+            return true;
+        std::size_t total = 0;
+        bool within = true;
+        visitBelow(root, root->children, [&](xmlNodePtr node) {
+            if (node->type == XML_ENTITY_REF_NODE) {
+                total += expand(node->parent, view(node->name), 0).cost;
+                within = total <= kExpansionBudget;
+            }
+            return within;
+        });
+        return within;
+    }
 
 private:
-    using ExpansionCosts = std::unordered_map<std::string, std::size_t>;
-    std::size_t expansionCost(std::string_view name, ExpansionCosts& costs) const;
-};
-
-namespace {
-
-// Visits an entity's content in document order, elements' children included; visit returns false to stop.
-template <typename Visit>
-void visitEntityContent(xmlNodePtr first, Visit&& visit)
-{
-    std::vector<xmlNodePtr> pending{first};
-    while (!pending.empty()) {
-        const xmlNodePtr current = pending.back();
-        if (!current) {
-            pending.pop_back();
-            continue;
+    const Expansion& expand(xmlNodePtr context, std::string_view name, int nesting)
+    {
+        std::string key(name);
+        if (const auto known = expansions.find(key); known != expansions.end())
+            return known->second;
+        // Met again while still being expanded: a loop, past any budget.
+        expansions.emplace(key, Expansion{});
+        Expansion result;
+        result.cost = 1;
+        const xmlEntityPtr entity = xmlGetDocEntity(doc, reinterpret_cast<const xmlChar*>(key.c_str()));
+        if (entity && entity->etype == XML_INTERNAL_GENERAL_ENTITY && entity->content) {
+            if (nesting >= kMaxEntityNesting) {
+                result.cost = kPastBudget;
+            } else {
+                expandContent(context, entity, nesting, result);
+            }
+        } else if (!entity && htmlEntities) {
+            if (const htmlEntityDesc* html = htmlEntityLookup(reinterpret_cast<const xmlChar*>(key.c_str()))) {
+                std::array<unsigned char, 3> character{};
+                const int size = encodeUtf8(html->value, character.data());
+                result.text.append(reinterpret_cast<const char*>(character.data()), static_cast<std::size_t>(size));
+                result.cost += result.text.size();
+            }
         }
-        pending.back() = current->next;
-        if (!visit(current))
-            return;
-        if (current->type == XML_ELEMENT_NODE)
-            pending.push_back(current->children);
+        // External entities are never loaded: they stay empty, as undeclared ones do.
+        Expansion& stored = expansions[key];
+        stored = std::move(result);
+        return stored;
     }
-}
 
-bool isText(xmlNodePtr node)
-{
-    return node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE;
-}
-
-}  // namespace
-
-xmlNodePtr XmlDocumentData::entityContent(std::string_view name) const
-{
-    if (!declarations)
-        return nullptr;
-    const std::string entityName(name);
-    const xmlEntityPtr entity = xmlGetDocEntity(declarations, reinterpret_cast<const xmlChar*>(entityName.c_str()));
-    // Predefined entities were replaced by the parser; external ones are never loaded.
-    return entity && entity->etype == XML_INTERNAL_GENERAL_ENTITY ? entity->children : nullptr;
-}
-
-// A loaded document is within the budget, which also rules out reference loops.
-void XmlDocumentData::appendEntityText(std::string& out, std::string_view name) const
-{
-    visitEntityContent(entityContent(name), [&](xmlNodePtr node) {
-        if (isText(node))
-            out.append(view(node->content));
-        else if (node->type == XML_ENTITY_REF_NODE)
-            appendEntityText(out, view(node->name));
-        return true;
-    });
-}
-
-std::size_t XmlDocumentData::expansionCost(std::string_view name, ExpansionCosts& costs) const
-{
-    std::string key(name);
-    if (const auto known = costs.find(key); known != costs.end())
-        return known->second;
-    // Met again while still being counted: a loop, past any budget.
-    costs.emplace(key, kPastBudget);
-    std::size_t cost = 0;
-    visitEntityContent(entityContent(name), [&](xmlNodePtr node) {
-        std::size_t step = 1;
-        if (isText(node))
-            step += view(node->content).size();
-        else if (node->type == XML_ENTITY_REF_NODE)
-            step += expansionCost(view(node->name), costs);
-        cost = std::min(cost + step, kPastBudget);
-        return cost < kPastBudget;
-    });
-    costs[key] = cost;
-    return cost;
-}
-
-bool XmlDocumentData::expansionWithinBudget() const
-{
-    if (!declarations || !declarations->intSubset)
-        return true;
-    ExpansionCosts costs;
-    std::size_t total = 0;
-    for (std::uint32_t index = 0; index < nodeCount; ++index) {
-        const Node& reference = node(index);
-        if (reference.name != kEntityRefName)
-            continue;
-        total += expansionCost(textOf(reference), costs);
-        if (total > kExpansionBudget)
-            return false;
-    }
-    return true;
-}
-
-namespace {
-
-// Builds the nodes from the parser's events. Content of entity declarations is parsed by libxml2 in a
-// context of its own; those events go to libxml2's tree builder so that the declarations keep their content.
-struct TreeBuilder {
-    xmlParserCtxtPtr context;
-    XmlDocumentData* data;
-    std::vector<std::uint32_t> open;
-    std::uint32_t openText = kNone;
-    std::unordered_map<QNameKey, std::uint32_t, QNameKeyHash> nameCache;
-    bool failed = false;
-
-    static TreeBuilder* of(void* ctx)
+    // The declared replacement text parsed where the reference stands, so that markup in it counts as markup.
+    void expandContent(xmlNodePtr context, xmlEntityPtr entity, int nesting, Expansion& result)
     {
-        const auto context = static_cast<xmlParserCtxtPtr>(ctx);
-        auto* builder = static_cast<TreeBuilder*>(context->_private);
-        return builder && builder->context == context ? builder : nullptr;
-    }
-
-    template <typename Step>
-    void guarded(Step&& step) noexcept
-    {
-        try {
-            step();
-        } catch (...) {
-            failed = true;
-            xmlStopParser(context);
-        }
-    }
-
-    void addLeaf(std::uint32_t name, std::string_view content)
-    {
-        data->appendNode(name, content);
-        openText = kNone;
-    }
-
-    static void startElement(void* ctx, const xmlChar* localName, const xmlChar* prefix, const xmlChar* uri,
-                             int namespaceCount, const xmlChar** namespaces, int attributeCount, int defaultedCount,
-                             const xmlChar** attributes)
-    {
-        TreeBuilder* builder = of(ctx);
-        if (!builder) {
-            xmlSAX2StartElementNs(ctx, localName, prefix, uri, namespaceCount, namespaces, attributeCount,
-                                  defaultedCount, attributes);
+        xmlNodePtr parsed = nullptr;
+        const std::string_view content = view(entity->content);
+        if (xmlParseInNodeContext(context, content.data(), static_cast<int>(content.size()), kParseOptions, &parsed) !=
+            XML_ERR_OK) {
+            xmlFreeNodeList(parsed);
             return;
         }
-        builder->guarded([&] {
-            const QNameKey key{prefix, localName};
-            auto it = builder->nameCache.find(key);
-            if (it == builder->nameCache.end())
-                it = builder->nameCache.emplace(key, builder->data->elementName(view(prefix), view(localName))).first;
-            builder->open.push_back(builder->data->appendNode(it->second, {}));
-            builder->openText = kNone;
+        const std::unique_ptr<xmlNode, NodeListDeleter> list(parsed);
+        visitBelow(nullptr, parsed, [&](xmlNodePtr node) {
+            std::size_t step = 1;
+            if (node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE) {
+                const std::string_view text = view(node->content);
+                result.text.append(text);
+                step += text.size();
+            } else if (node->type == XML_ENTITY_REF_NODE) {
+                const Expansion& inner = expand(context, view(node->name), nesting + 1);
+                step += inner.cost;
+                if (inner.cost < kPastBudget)
+                    result.text.append(inner.text);
+            }
+            result.cost = std::min(result.cost + step, kPastBudget);
+            return result.cost < kPastBudget;
         });
-    }
-
-    static void endElement(void* ctx, const xmlChar* localName, const xmlChar* prefix, const xmlChar* uri)
-    {
-        TreeBuilder* builder = of(ctx);
-        if (!builder) {
-            xmlSAX2EndElementNs(ctx, localName, prefix, uri);
-            return;
-        }
-        if (builder->open.size() < 2)
-            return;
-        builder->data->node(builder->open.back()).end = builder->data->nodeCount;
-        builder->open.pop_back();
-        builder->openText = kNone;
-    }
-
-    static void characters(void* ctx, const xmlChar* text, int length)
-    {
-        TreeBuilder* builder = of(ctx);
-        if (!builder) {
-            xmlSAX2Characters(ctx, text, length);
-            return;
-        }
-        builder->guarded([&] {
-            // The parser hands one run of text over in pieces.
-            const std::string_view content(reinterpret_cast<const char*>(text), static_cast<std::size_t>(length));
-            if (builder->openText != kNone)
-                builder->data->extendText(builder->openText, content);
-            else
-                builder->openText = builder->data->appendNode(kTextName, content);
-        });
-    }
-
-    static void cdataBlock(void* ctx, const xmlChar* text, int length)
-    {
-        TreeBuilder* builder = of(ctx);
-        if (!builder) {
-            xmlSAX2CDataBlock(ctx, text, length);
-            return;
-        }
-        builder->guarded([&] {
-            builder->addLeaf(kCdataName,
-                             std::string_view(reinterpret_cast<const char*>(text), static_cast<std::size_t>(length)));
-        });
-    }
-
-    static void comment(void* ctx, const xmlChar* text)
-    {
-        TreeBuilder* builder = of(ctx);
-        if (!builder || static_cast<xmlParserCtxtPtr>(ctx)->inSubset) {
-            xmlSAX2Comment(ctx, text);
-            return;
-        }
-        builder->guarded([&] { builder->addLeaf(kCommentName, view(text)); });
-    }
-
-    static void processingInstruction(void* ctx, const xmlChar* target, const xmlChar* content)
-    {
-        TreeBuilder* builder = of(ctx);
-        if (!builder || static_cast<xmlParserCtxtPtr>(ctx)->inSubset) {
-            xmlSAX2ProcessingInstruction(ctx, target, content);
-            return;
-        }
-        builder->guarded([&] { builder->addLeaf(kPiName, view(content)); });
-    }
-
-    // The node keeps the entity's name as its text; text() looks the declaration up by it.
-    static void reference(void* ctx, const xmlChar* name)
-    {
-        TreeBuilder* builder = of(ctx);
-        if (!builder) {
-            xmlSAX2Reference(ctx, name);
-            return;
-        }
-        builder->guarded([&] { builder->addLeaf(kEntityRefName, view(name)); });
-    }
-
-    void install()
-    {
-        xmlSAXHandler& sax = *context->sax;
-        sax.startElementNs = startElement;
-        sax.endElementNs = endElement;
-        sax.characters = characters;
-        sax.ignorableWhitespace = characters;
-        sax.cdataBlock = cdataBlock;
-        sax.comment = comment;
-        sax.processingInstruction = processingInstruction;
-        sax.reference = reference;
-        sax.serror = ignoreStructuredError;
-        context->_private = this;
+        if (result.cost >= kPastBudget)
+            result.text.clear();
     }
 };
-
-struct ParserContextDeleter {
-    void operator()(xmlParserCtxtPtr context) const { xmlFreeParserCtxt(context); }
-};
-
-}  // namespace
 
 XmlDocument::XmlDocument() : m_data(std::make_unique<XmlDocumentData>()) {}
 
@@ -489,47 +624,34 @@ bool XmlDocument::load(const std::string& path)
     try {
         FileReader reader;
         // The path is UTF-8 on every platform, also where the narrow file API is not.
-        reader.stream.open(Utf8Path(path), std::ios::binary | std::ios::ate);
+        reader.stream.open(Utf8Path(path), std::ios::binary);
         if (!reader.stream)
             return false;
-        const std::streamoff size = reader.stream.tellg();
-        reader.stream.seekg(0);
-        // Text never outgrows the file much; the cap keeps an odd size report (a folder) from reserving wildly.
-        if (size > 0)
-            data->text.reserve(static_cast<std::size_t>(std::min<std::streamoff>(size, kMaxTextReserve)));
         std::array<char, 3> start{};
         reader.stream.read(start.data(), start.size());
         reader.stream.clear();
         reader.stream.seekg(0);
 
         const GenericErrorSilencer silencer;
-        const std::unique_ptr<xmlParserCtxt, ParserContextDeleter> context(
-            xmlCreateIOParserCtxt(nullptr, nullptr, readFile, nullptr, &reader, XML_CHAR_ENCODING_NONE));
+        const std::unique_ptr<xmlParserCtxt, ParserContextDeleter> context(xmlNewParserCtxt());
         if (!context)
             return false;
         reader.context = context.get();
+        TextRuns runs(context.get());
+        runs.install();
         // libxml2 lets a declared encoding override the byte-order mark; the mark is the stronger evidence.
-        xmlCtxtUseOptions(context.get(),
-                          hasByteOrderMark(start) ? kParseOptions | XML_PARSE_IGNORE_ENC : kParseOptions);
-        TreeBuilder builder{context.get(), data.get(), {}, kNone, {}, false};
-        builder.install();
-        builder.open.push_back(data->appendNode(kDocumentName, {}));
-
-        xmlParseDocument(context.get());
-        data->declarations = context->myDoc;
-        context->myDoc = nullptr;
+        const int options = hasByteOrderMark(start) ? kParseOptions | XML_PARSE_IGNORE_ENC : kParseOptions;
+        data->doc = xmlCtxtReadIO(context.get(), readFile, nullptr, &reader, nullptr, nullptr, options);
         // A declared encoding the parser could not switch to fails the load even if only errNo records it.
-        if (!context->wellFormed || context->errNo == XML_ERR_UNSUPPORTED_ENCODING || builder.failed || reader.failed ||
-            builder.open.size() != 1)
+        if (!data->doc || !context->wellFormed || context->errNo == XML_ERR_UNSUPPORTED_ENCODING || runs.failed() ||
+            reader.failed)
             return false;
-        data->node(0).end = data->nodeCount;
-        for (std::uint32_t child = 1; child < data->nodeCount; child = data->node(child).end) {
-            if (data->node(child).name >= kFirstElementName) {
-                data->root = child;
-                break;
-            }
-        }
-        if (data->root == kNone || !data->expansionWithinBudget())
+        data->root = xmlDocGetRootElement(data->doc);
+        if (!data->root)
+            return false;
+        const xmlDtdPtr doctype = data->doc->intSubset;
+        data->htmlEntities = doctype && view(doctype->ExternalID) == kRss091PublicId;
+        if (!data->expandReferences())
             return false;
     } catch (const std::exception&) {
         return false;
@@ -540,28 +662,43 @@ bool XmlDocument::load(const std::string& path)
 
 XmlNode XmlDocument::documentElement() const
 {
-    return m_data->root == kNone ? XmlNode() : XmlNode(this, m_data->root);
+    return m_data->root ? XmlNode(this, m_data->root) : XmlNode();
 }
 
 const std::string& XmlNode::nodeName() const
 {
     static const std::string empty;
-    if (!m_document)
+    if (!m_node)
         return empty;
-    const XmlDocumentData& data = *m_document->m_data;
-    return data.names[data.node(m_index).name];
+    switch (m_node->type) {
+    case XML_ELEMENT_NODE:
+        return m_document->m_data->qualifiedName(m_node);
+    case XML_TEXT_NODE:
+        return kTextName;
+    case XML_CDATA_SECTION_NODE:
+        return kCdataName;
+    case XML_COMMENT_NODE:
+        return kCommentName;
+    case XML_PI_NODE:
+        return kPiName;
+    case XML_ENTITY_REF_NODE:
+        return kEntityRefName;
+    default:
+        return kOtherName;
+    }
 }
 
 XmlNodeList XmlNode::childNodes() const
 {
-    std::vector<std::uint32_t> children;
-    if (m_document) {
-        const XmlDocumentData& data = *m_document->m_data;
-        const Node& parent = data.node(m_index);
-        if (parent.name != kEntityRefName) {
-            for (std::uint32_t child = m_index + 1; child < parent.end; child = data.node(child).end)
-                children.push_back(child);
-        }
+    std::vector<XmlNodeHandle> children;
+    // An entity reference's child is the declaration, which is no part of the content.
+    if (m_node && m_node->type != XML_ENTITY_REF_NODE) {
+        std::size_t count = 0;
+        for (xmlNodePtr child = m_node->children; child; child = child->next)
+            ++count;
+        children.reserve(count);
+        for (xmlNodePtr child = m_node->children; child; child = child->next)
+            children.push_back(child);
     }
     return XmlNodeList(m_document, std::move(children));
 }
@@ -569,31 +706,29 @@ XmlNodeList XmlNode::childNodes() const
 std::string XmlNode::text() const
 {
     std::string result;
-    if (!m_document)
+    if (!m_node)
         return result;
     const XmlDocumentData& data = *m_document->m_data;
-    const Node& node = data.node(m_index);
-    switch (node.name) {
-    case kTextName:
-    case kCdataName:
-    case kCommentName:
-    case kPiName:
-        result.assign(data.textOf(node));
+    switch (m_node->type) {
+    case XML_TEXT_NODE:
+    case XML_CDATA_SECTION_NODE:
+    case XML_COMMENT_NODE:
+    case XML_PI_NODE:
+        result.assign(view(m_node->content));
         return result;
-    case kEntityRefName:
-        data.appendEntityText(result, data.textOf(node));
+    case XML_ENTITY_REF_NODE:
+        result.assign(data.entityText(m_node));
         return result;
     default:
         break;
     }
-    // Descendants form one index range, so no recursion is needed however deep the tree is.
-    for (std::uint32_t index = m_index + 1; index < node.end; ++index) {
-        const Node& descendant = data.node(index);
-        if (descendant.name == kTextName || descendant.name == kCdataName)
-            result.append(data.textOf(descendant));
-        else if (descendant.name == kEntityRefName)
-            data.appendEntityText(result, data.textOf(descendant));
-    }
+    visitBelow(m_node, m_node->children, [&](xmlNodePtr node) {
+        if (node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE)
+            result.append(view(node->content));
+        else if (node->type == XML_ENTITY_REF_NODE)
+            result.append(data.entityText(node));
+        return true;
+    });
     return result;
 }
 

@@ -1,17 +1,19 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
+
+struct _xmlNode;
 
 namespace vantrel {
 
 class XmlDocument;
 class XmlNodeList;
 struct XmlDocumentData;
+using XmlNodeHandle = _xmlNode*;
 
 // A node of a loaded document; valid while the document lives and is not loaded again.
 class XmlNode {
@@ -22,16 +24,16 @@ public:
     const std::string& nodeName() const;
     // Child nodes of every kind in document order. Entity references show no children.
     XmlNodeList childNodes() const;
-    // Text content of the node and all its descendants.
+    // Text content of the node and all its descendants; an entity reference gives its replacement text.
     std::string text() const;
 
 private:
     friend class XmlDocument;
     friend class XmlNodeList;
-    XmlNode(const XmlDocument* document, std::uint32_t index) : m_document(document), m_index(index) {}
+    XmlNode(const XmlDocument* document, XmlNodeHandle node) : m_document(document), m_node(node) {}
 
     const XmlDocument* m_document = nullptr;
-    std::uint32_t m_index = 0;
+    XmlNodeHandle m_node = nullptr;
 };
 
 class XmlNodeList {
@@ -44,17 +46,18 @@ public:
 
 private:
     friend class XmlNode;
-    XmlNodeList(const XmlDocument* document, std::vector<std::uint32_t> children)
+    XmlNodeList(const XmlDocument* document, std::vector<XmlNodeHandle> children)
         : m_document(document), m_children(std::move(children))
     {
     }
 
     const XmlDocument* m_document = nullptr;
-    std::vector<std::uint32_t> m_children;
+    std::vector<XmlNodeHandle> m_children;
 };
 
-// An XML document read from a local file over libxml2: no network, no validation, no DTD loading, no entity
-// substitution while parsing. The encoding comes from the byte-order mark or the XML declaration.
+// An XML document read from a local file into libxml2's tree: no network, no validation, no DTD loading, no entity
+// substitution while parsing. The encoding comes from the byte-order mark or the XML declaration; the labels that
+// browsers read as windows-1252 (ISO-8859-1, US-ASCII...) are read so too.
 class XmlDocument {
 public:
     XmlDocument();

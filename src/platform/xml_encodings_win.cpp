@@ -43,8 +43,8 @@ int decode(unsigned char* out, int* outLength, const unsigned char* in, int* inL
         *outLength = 0;
         return available == given && given < kLongestSequence ? -3 : -2;
     }
-    const int written = WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, reinterpret_cast<char*>(out),
-                                            *outLength, nullptr, nullptr);
+    const int written =
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, reinterpret_cast<char*>(out), *outLength, nullptr, nullptr);
     *inLength = taken;
     *outLength = written;
     return written;
@@ -64,7 +64,8 @@ constexpr SystemEncoding encoding(const char* name, std::array<const char*, 5> a
 }
 
 // Names and aliases as libxml2 compares them (upper case), those glibc's iconv answers to. Shift_JIS and
-// its other names are aliases of CP932 on every system (see xml_document.cpp).
+// its other names are aliases of CP932, and windows-1252 has a decoder of its own, on every system (see
+// xml_document.cpp).
 const SystemEncoding kEncodings[] = {
     encoding<932>("CP932"),
     encoding<20932>("EUC-JP", {"EUCJP", "CSEUCPKDFMTJAPANESE", "UJIS"}),
@@ -77,7 +78,6 @@ const SystemEncoding kEncodings[] = {
     encoding<21866>("KOI8-U"),
     encoding<1250>("WINDOWS-1250", {"CP1250"}),
     encoding<1251>("WINDOWS-1251", {"CP1251"}),
-    encoding<1252>("WINDOWS-1252", {"CP1252"}),
     encoding<1253>("WINDOWS-1253", {"CP1253"}),
     encoding<1254>("WINDOWS-1254", {"CP1254"}),
     encoding<1255>("WINDOWS-1255", {"CP1255"}),

@@ -114,9 +114,9 @@ private slots:
         QTest::newRow("rss 2.0, item without link skipped")
             << "rss20.xml" << QStringList{"Harbour bridge reopens", "Rain expected tomorrow"}
             << QStringList{"https://example.com/news/1", "https://example.com/news/3"};
-        QTest::newRow("rss 0.91, external DTD not fetched")
-            << "rss091.xml" << QStringList{"First 0.91 story", "Second 0.91 story"}
-            << QStringList{"http://example.org/1", "http://example.org/2"};
+        QTest::newRow("rss 0.91, external DTD not fetched, its HTML entities known")
+            << "rss091.xml" << QStringList{"First 0.91 story", "Second 0.91 story", "Café\u00a0news"}
+            << QStringList{"http://example.org/1", "http://example.org/2", "http://example.org/3"};
         QTest::newRow("rss 0.92") << "rss092.xml" << QStringList{"Concert tonight"}
                                   << QStringList{"http://example.net/concert"};
         QTest::newRow("rss 1.0 items sit one level too high") << "rss10.xml" << QStringList() << QStringList();
@@ -132,6 +132,8 @@ private slots:
         QTest::newRow("utf-16 with byte-order mark")
             << "utf16_bom.xml" << QStringList{"①㈱ 見出し"} << QStringList{"http://x/1"};
         QTest::newRow("iso-8859-1") << "iso8859_1.xml" << QStringList{"Café Ångström ½"} << QStringList{"http://x/1"};
+        QTest::newRow("iso-8859-1 holding windows-1252 punctuation")
+            << "iso8859_1_windows1252.xml" << QStringList{"“It’s” – café \u0081"} << QStringList{"http://x/1"};
         QTest::newRow("windows-1252") << "windows1252.xml" << QStringList{"€ “Café” – naïve"}
                                       << QStringList{"http://x/1"};
         QTest::newRow("koi8-r") << "koi8_r.xml" << QStringList{"Новости дня"} << QStringList{"http://x/1"};
@@ -140,10 +142,10 @@ private slots:
             << "utf8_bom_stale_declaration.xml" << QStringList{"①㈱ 見出し"} << QStringList{"http://x/1"};
         QTest::newRow("markup kept as literal text")
             << "markup_in_titles.xml"
-            << QStringList{"<b>x</b>",    "<b>x</b>", "① ㈱ & café", "Half and <half>", "News from ACME & Sons",
-                           "With comment"}
-            << QStringList{"http://x/cdata", "http://x/escaped", "http://x/references",
-                           "http://x/mixed", "http://x/entity",  "http://x/comment"};
+            << QStringList{"<b>x</b>",     "<b>x</b>",    "① ㈱ & café", "Half and <half>", "News from ACME & Sons",
+                           "With comment", "Example news"}
+            << QStringList{"http://x/cdata",  "http://x/escaped", "http://x/references",     "http://x/mixed",
+                           "http://x/entity", "http://x/comment", "http://x/attribute-first"};
     }
 
     void takesTitledLinkedItemsTwoLevelsBelowTheRoot()
