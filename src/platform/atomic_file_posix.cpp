@@ -5,6 +5,7 @@
 #include <random>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vantrel {
@@ -92,6 +93,14 @@ bool ReplaceFileContents(const std::string& path, std::string_view bytes, std::s
 {
     const std::size_t slash = path.find_last_of('/');
     const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    // A file its owner marked read-only is refused as Windows refuses it; the owner's bit counts for root too,
+    // whom access() lets write anything.
+    struct stat existing {};
+    const bool exists = ::lstat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode);
+    if (exists && ((existing.st_mode & S_IWUSR) == 0 || ::access(path.c_str(), W_OK) != 0)) {
+        errno = EACCES;
+        return fail(error, "the cache file is read-only");
+    }
 
     int fd = -1;
     std::string temporaryPath;
@@ -108,6 +117,10 @@ bool ReplaceFileContents(const std::string& path, std::string_view bytes, std::s
 
     if (!writeAll(file.get(), bytes))
         return fail(error, "cannot write the cache file");
+    // The replacement keeps the old file's permissions, so a private cache file stays private. A file system
+    // without modes refuses this, which is no reason to fail.
+    if (exists)
+        ::fchmod(file.get(), existing.st_mode & 0777);
     if (::fsync(file.get()) != 0)
         return fail(error, "cannot flush the cache file");
     if (!file.close())

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include <iconv.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -25,6 +26,10 @@ constexpr int kLastDisplay = 130;
 constexpr int kWhiteLevel = 200;
 constexpr int kSolidRun = 8;
 constexpr int kThinMost = 3;
+// Where a user might unpack the Windows ZIP; the program's own folder then has a name outside ASCII.
+const QString kWindowsFolderName = QStringLiteral("ティッカー ①");
+// The sanitizers' reports, in the program's scratch folder: log_path plus ".PID".
+constexpr char kSanitizerLog[] = "sanitizer";
 
 // No keybindings, no menus, no edge resistance, no border on undecorated windows: nothing in the window
 // manager reacts to the tests' clicks except the moves the program asks for.
@@ -126,6 +131,38 @@ QString programUnderTest()
 }
 
 }  // namespace
+
+QString windowsBuildUnderTest()
+{
+    return qEnvironmentVariable("VANTREL_E2E_WINDOWS_BUILD");
+}
+
+QString packageFile(const QString& build, const QString& pattern)
+{
+    const QDir package(build + QStringLiteral("/package"));
+    const QStringList found = package.entryList({pattern}, QDir::Files);
+    return found.size() == 1 ? package.filePath(found.first()) : QString();
+}
+
+QByteArray codePage932(const QString& text)
+{
+    QByteArray utf8 = text.toUtf8();
+    utf8.replace("\n", "\r\n");
+    const iconv_t converter = iconv_open("CP932", "UTF-8");
+    if (converter == reinterpret_cast<iconv_t>(-1))
+        return {};
+    QByteArray result(utf8.size() * 2, '\0');
+    char* in = utf8.data();
+    std::size_t inLeft = static_cast<std::size_t>(utf8.size());
+    char* out = result.data();
+    std::size_t outLeft = static_cast<std::size_t>(result.size());
+    const bool converted = iconv(converter, &in, &inLeft, &out, &outLeft) != static_cast<std::size_t>(-1);
+    iconv_close(converter);
+    if (!converted)
+        return {};
+    result.truncate(result.size() - static_cast<qsizetype>(outLeft));
+    return result;
+}
 
 QStringList missingTools(bool withWindowManager)
 {
@@ -458,6 +495,7 @@ AppFolder::AppFolder(const QString& zipFile, const QString& folderName, const QS
         m_error = QStringLiteral("no temporary folder");
         return;
     }
+    m_windows = true;
     m_root = m_dir.filePath(folderName);
     const ToolResult unzip =
         runTool(QStringLiteral("unzip"), {QStringLiteral("-q"), zipFile, QStringLiteral("-d"), m_root},
@@ -493,6 +531,14 @@ bool AppFolder::writeBoard(const QByteArray& content, const QString& fileName)
 {
     QFile board(QDir(m_root).filePath(QStringLiteral("data/brd/") + fileName));
     return board.open(QIODevice::WriteOnly) && board.write(content) == content.size();
+}
+
+bool AppFolder::writeBoardText(const QString& lines)
+{
+    if (!m_windows)
+        return writeBoard(lines.toUtf8());
+    const QByteArray board = codePage932(lines);
+    return !board.isEmpty() && writeBoard(board, QStringLiteral("default.brd"));
 }
 
 QString AppFolder::cacheFile(const QString& feedText) const
@@ -604,6 +650,13 @@ bool TickerApp::start(Milliseconds timeout)
     if (m_linuxQt && !m_display.isWaylandSession())
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     environment.insert(m_extraEnvironment);
+    if (m_linuxQt) {
+        const QString logPath = QStringLiteral(":log_path=") + m_scratch.filePath(QLatin1String(kSanitizerLog));
+        for (const char* key : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
+            environment.insert(QString::fromLatin1(key), environment.value(QString::fromLatin1(key)) + logPath);
+    }
+    if (timeout == 0ms)
+        timeout = m_linuxQt ? 10s : 60s;
     m_process = std::make_unique<QProcess>();
     m_process->setWorkingDirectory(m_workingDirectory);
     m_process->setProcessEnvironment(environment);
@@ -802,20 +855,59 @@ bool TickerApp::waitForExit(Milliseconds timeout)
     return m_process->waitForFinished(static_cast<int>(timeout.count()));
 }
 
-int TickerApp::exitCode() const
-{
-    return m_process ? m_process->exitCode() : -1;
-}
-
-QProcess::ExitStatus TickerApp::exitStatus() const
-{
-    return m_process ? m_process->exitStatus() : QProcess::CrashExit;
-}
-
 QByteArray TickerApp::output() const
 {
-    QFile log(m_scratch.filePath(QStringLiteral("output.log")));
-    return log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray();
+    QByteArray output = readFile(m_scratch.filePath(QStringLiteral("output.log")));
+    const QDir scratch(m_scratch.path());
+    for (const QString& report : scratch.entryList({QLatin1String(kSanitizerLog) + QStringLiteral(".*")}, QDir::Files))
+        output += "\n--- " + report.toLocal8Bit() + ":\n" + readFile(scratch.filePath(report));
+    return output;
+}
+
+QString TickerApp::exitProblem() const
+{
+    if (isRunning())
+        return QStringLiteral("still running; program output: ") + QString::fromLocal8Bit(output());
+    if (m_process->exitStatus() == QProcess::NormalExit && m_process->exitCode() == 0)
+        return {};
+    return QStringLiteral("%1 with status %2; program output: %3")
+        .arg(m_process->exitStatus() == QProcess::NormalExit ? QStringLiteral("ended") : QStringLiteral("crashed"))
+        .arg(m_process->exitCode())
+        .arg(QString::fromLocal8Bit(output()));
+}
+
+Launcher::Launcher(const VirtualDisplay& display, const QString& windowsBuild) : m_display(display)
+{
+    if (windowsBuild.isEmpty())
+        return;
+    m_zip = packageFile(windowsBuild, QStringLiteral("vantrel-*-windows-x64.zip"));
+    m_probe = windowsBuild + QStringLiteral("/vantrel_window_probe.exe");
+    if (m_zip.isEmpty())
+        m_error = QStringLiteral("no single ZIP in %1/package").arg(windowsBuild);
+    else
+        m_wine = std::make_unique<WinePrefix>(
+            display, qEnvironmentVariable("WINEPREFIX", windowsBuild + QStringLiteral("/wine-prefix")));
+}
+
+std::unique_ptr<AppFolder> Launcher::folder() const
+{
+    return m_wine ? std::make_unique<AppFolder>(m_zip, kWindowsFolderName, QStringLiteral("vantrel.exe"))
+                  : std::make_unique<AppFolder>();
+}
+
+std::unique_ptr<TickerApp> Launcher::app(const AppFolder& folder) const
+{
+    return m_wine ? std::make_unique<TickerApp>(m_display, *m_wine, folder.executable(), folder.path())
+                  : std::make_unique<TickerApp>(m_display, folder);
+}
+
+QString Launcher::stacking(const TickerApp& app) const
+{
+    if (!m_wine)
+        return app.netWmState().contains(QStringLiteral("_NET_WM_STATE_ABOVE")) ? QStringLiteral("topmost")
+                                                                                : QStringLiteral("normal");
+    const ToolResult asked = m_wine->run(m_probe, {QStringLiteral("Vantrel")});
+    return QString::fromLocal8Bit(asked.ok() ? asked.output.trimmed() : asked.output + asked.errors);
 }
 
 StripCoverage measureStrip(const QImage& strip)

@@ -62,6 +62,14 @@ bool waitForFile(const QString& path, const QByteArray& bytes, Milliseconds time
 ToolResult runTool(const QString& program, const QStringList& arguments, const QProcessEnvironment& environment,
                    Milliseconds timeout = 5s);
 
+// The Windows build that the suites drive under Wine in place of the Linux program: tst_windows_e2e names it
+// in VANTREL_E2E_WINDOWS_BUILD when it runs the Linux suites' scenarios. Empty for the Linux program.
+QString windowsBuildUnderTest();
+// The one file of a build's package folder that matches, empty when there is none or more than one.
+QString packageFile(const QString& build, const QString& pattern);
+// What a Japanese Windows editor saves: code page 932 with CR LF line ends; empty when it cannot be converted.
+QByteArray codePage932(const QString& text);
+
 // Within a pixel each way; and "(x,y)" for messages.
 bool near(const QPoint& actual, const QPoint& expected);
 QString describe(const QPoint& point);
@@ -131,6 +139,9 @@ public:
     QString executable() const { return m_executable; }
 
     bool writeBoard(const QByteArray& content, const QString& fileName = QStringLiteral("e2e.brd"));
+    // The program's only board, as its system saves text: UTF-8 on Linux; code page 932 in place of the ZIP's
+    // default board on Windows.
+    bool writeBoardText(const QString& lines);
     // The cache file of the feed whose node text is feedText.
     QString cacheFile(const QString& feedText) const;
     QStringList cacheFiles() const;
@@ -143,6 +154,7 @@ private:
     QString m_executable;
     bool m_ready = false;
     QString m_error;
+    bool m_windows = false;
 };
 
 // A Wine prefix (WINEPREFIX) in which Windows programs run on a VirtualDisplay, in a Japanese locale, so that
@@ -185,8 +197,9 @@ public:
     TickerApp(const TickerApp&) = delete;
     TickerApp& operator=(const TickerApp&) = delete;
 
-    // Starts the program and waits until its window is shown.
-    bool start(Milliseconds timeout = 10s);
+    // Starts the program and waits until its window is shown; by default 10 s, under Wine 60 s, as its first
+    // start on a display starts Wine's desktop process too.
+    bool start(Milliseconds timeout = 0ms);
     QString errorString() const { return m_error; }
     bool isRunning() const;
     qint64 processId() const;
@@ -222,10 +235,10 @@ public:
     bool isBlankAround(const QPoint& windowPoint) const;
 
     bool waitForExit(Milliseconds timeout);
-    int exitCode() const;
-    QProcess::ExitStatus exitStatus() const;
-    // What the program wrote on stdout and stderr, for failure messages.
+    // What the program wrote on stdout and stderr, and the sanitizers' reports, for failure messages.
     QByteArray output() const;
+    // Empty when the program ended by itself with status 0; else how it ended, with its output.
+    QString exitProblem() const;
 
 private:
     void stop();
@@ -240,6 +253,32 @@ private:
     QTemporaryDir m_scratch;
     std::unique_ptr<QProcess> m_process;
     QString m_window;
+    QString m_error;
+};
+
+// Starts the program under test: the Linux program in a folder of its own, or a Windows build's portable ZIP
+// unpacked into a folder with a Japanese name and run by Wine in the prefix of WINEPREFIX (by default the
+// build's wine-prefix), so that one scenario runs against both.
+class Launcher {
+public:
+    explicit Launcher(const VirtualDisplay& display, const QString& windowsBuild = windowsBuildUnderTest());
+
+    bool isReady() const { return m_error.isEmpty(); }
+    QString errorString() const { return m_error; }
+    // Null for the Linux program.
+    const WinePrefix* wine() const { return m_wine.get(); }
+
+    std::unique_ptr<AppFolder> folder() const;
+    std::unique_ptr<TickerApp> app(const AppFolder& folder) const;
+    // "topmost" or "normal": as the window manager holds the window's state, or under Wine as Windows holds its
+    // styles (read by the build's vantrel_window_probe.exe); else what went wrong.
+    QString stacking(const TickerApp& app) const;
+
+private:
+    const VirtualDisplay& m_display;
+    QString m_zip;
+    QString m_probe;
+    std::unique_ptr<WinePrefix> m_wine;
     QString m_error;
 };
 

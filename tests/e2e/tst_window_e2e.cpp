@@ -13,7 +13,6 @@ using vantrel::test::ScriptedResponse;
 
 namespace {
 
-const QString kAbove = QStringLiteral("_NET_WM_STATE_ABOVE");
 // Right of the ready text at start, which scrolls leftwards from x = 8.
 const QPoint kEmptyStrip(300, 15);
 const QPoint kOnHeadline(200, 15);
@@ -48,6 +47,7 @@ private:
     QString failure(const QString& what) const;
 
     std::unique_ptr<VirtualDisplay> m_display;
+    std::unique_ptr<Launcher> m_launcher;
     std::unique_ptr<LoopbackServer> m_server;
     std::unique_ptr<AppFolder> m_folder;
     std::unique_ptr<TickerApp> m_app;
@@ -60,10 +60,13 @@ void TestWindowE2e::initTestCase()
         QSKIP(qPrintable(QStringLiteral("needs %1 (tools/install-deps --tests)").arg(missing.join(", "))));
     m_display = std::make_unique<VirtualDisplay>(VirtualDisplay::Options{.windowManager = true});
     QVERIFY2(m_display->isReady(), qPrintable(m_display->errorString()));
+    m_launcher = std::make_unique<Launcher>(*m_display);
+    QVERIFY2(m_launcher->isReady(), qPrintable(m_launcher->errorString()));
 }
 
 void TestWindowE2e::cleanupTestCase()
 {
+    m_launcher.reset();
     m_display.reset();
 }
 
@@ -73,11 +76,11 @@ void TestWindowE2e::init()
     m_server->setRoute(
         "/feed.xml",
         ScriptedResponse::ok(rssDocument({{solidBandTitle(), QStringLiteral("http://127.0.0.1/1")}}).toStdString()));
-    m_folder = std::make_unique<AppFolder>();
+    m_folder = m_launcher->folder();
     QVERIFY2(m_folder->isReady(), qPrintable(m_folder->errorString()));
-    QVERIFY(m_folder->writeBoard("Window,ROOT_FOLDER,w,0\nFeed," +
-                                 QByteArray::fromStdString(m_server->url("/feed.xml")) + ",CHILD_NODE,1\n"));
-    m_app = std::make_unique<TickerApp>(*m_display, *m_folder);
+    QVERIFY(m_folder->writeBoardText("Window,ROOT_FOLDER,w,0\nFeed," +
+                                     QString::fromStdString(m_server->url("/feed.xml")) + ",CHILD_NODE,1\n"));
+    m_app = m_launcher->app(*m_folder);
     QVERIFY2(m_app->start(), qPrintable(m_app->errorString()));
 }
 
@@ -99,8 +102,9 @@ QString TestWindowE2e::failure(const QString& what) const
 
 void TestWindowE2e::windowStartsAtTheTopLeftAndNotAbove()
 {
+    // A frame of the window manager or of Windows would move the strip off the corner or change its size.
     QCOMPARE(m_app->geometry(), QRect(QPoint(0, 0), layout::kWindowSize));
-    QVERIFY(!m_app->netWmState().contains(kAbove));
+    QCOMPARE(m_launcher->stacking(*m_app), QStringLiteral("normal"));
 }
 
 void TestWindowE2e::leftDragMovesTheWindowByTheSameDistance_data()
@@ -116,7 +120,7 @@ void TestWindowE2e::leftDragMovesTheWindowByTheSameDistance()
     const QPoint start = m_app->geometry().topLeft();
     QVERIFY2(m_app->isBlankAround(at), "the headline is under the pointer");
     QVERIFY(m_app->drag(at, kDistance));
-    QVERIFY2(m_app->waitForPlace(start + kDistance, 2s),
+    QVERIFY2(m_app->waitForPlace(start + kDistance, 3s),
              qPrintable(failure("expected at " + describe(start + kDistance))));
     QCOMPARE(m_app->geometry().size(), layout::kWindowSize);
 }
@@ -167,7 +171,7 @@ void TestWindowE2e::rightReleaseOpensTheMenuOnlyOverTheSurface()
         QCOMPARE(m_app->visibleWindows(), QStringList{m_app->windowId()});
         return;
     }
-    QVERIFY2(waitUntil([&] { return m_app->visibleWindows().size() == 2; }, 3s), qPrintable(failure("no menu")));
+    QVERIFY2(waitUntil([&] { return m_app->visibleWindows().size() == 2; }, 5s), qPrintable(failure("no menu")));
     QStringList windows = m_app->visibleWindows();
     windows.removeAll(m_app->windowId());
     QCOMPARE(windows.size(), 1);
@@ -176,23 +180,20 @@ void TestWindowE2e::rightReleaseOpensTheMenuOnlyOverTheSurface()
     QVERIFY2(near(menuAt, m_app->geometry().topLeft() + at), qPrintable(failure("menu at " + describe(menuAt))));
 
     QVERIFY(m_app->keys("Escape"));
-    QVERIFY2(waitUntil([&] { return m_app->visibleWindows().size() == 1; }, 3s), qPrintable(failure("menu stays")));
+    QVERIFY2(waitUntil([&] { return m_app->visibleWindows().size() == 1; }, 5s), qPrintable(failure("menu stays")));
 }
 
 void TestWindowE2e::alwaysOnTopItemTogglesTheAboveState()
 {
     const QRect before = m_app->geometry();
-    QVERIFY2(m_app->openMenu(), qPrintable(failure("no menu")));
-    QVERIFY(m_app->keys("Down Down Return"));
-    QVERIFY2(waitUntil([&] { return m_app->netWmState().contains(kAbove); }, 3s), qPrintable(failure("not above")));
-    QCOMPARE(m_app->geometry(), before);
-    QVERIFY(m_app->visibleWindows().contains(m_app->windowId()));
-
-    QVERIFY2(m_app->openMenu(), qPrintable(failure("no menu the second time")));
-    QVERIFY(m_app->keys("Down Down Return"));
-    QVERIFY2(waitUntil([&] { return !m_app->netWmState().contains(kAbove); }, 3s), qPrintable(failure("still above")));
-    QCOMPARE(m_app->geometry(), before);
-    QVERIFY(m_app->visibleWindows().contains(m_app->windowId()));
+    for (const char* expected : {"topmost", "normal"}) {
+        QVERIFY2(m_app->openMenu(5s), qPrintable(failure("no menu")));
+        QVERIFY(m_app->keys("Down Down Return"));
+        QVERIFY2(waitUntil([&] { return m_launcher->stacking(*m_app) == expected; }, 10s),
+                 qPrintable(failure(QStringLiteral("expected ") + expected)));
+        QCOMPARE(m_app->geometry(), before);
+        QVERIFY(m_app->visibleWindows().contains(m_app->windowId()));
+    }
 }
 
 void TestWindowE2e::exitEndsTheProgramWithStatusZero_data()
@@ -211,7 +212,7 @@ void TestWindowE2e::exitEndsTheProgramWithStatusZero()
         stall.delayBeforeHeaders = std::chrono::hours(1);
         m_server->setRoute("/feed.xml", stall);
         QVERIFY(m_app->click(layout::kRefreshButton));
-        QVERIFY2(waitUntil([&] { return m_server->requestCount("/feed.xml") == 1; }, 5s), "no fetch under way");
+        QVERIFY2(waitUntil([&] { return m_server->requestCount("/feed.xml") == 1; }, 20s), "no fetch under way");
     }
     QElapsedTimer clock;
     if (way == "menu") {
@@ -225,8 +226,8 @@ void TestWindowE2e::exitEndsTheProgramWithStatusZero()
     }
     QVERIFY2(m_app->waitForExit(2s), qPrintable(failure("still running")));
     QVERIFY2(clock.elapsed() < 2000, qPrintable(QStringLiteral("took %1 ms").arg(clock.elapsed())));
-    QCOMPARE(m_app->exitStatus(), QProcess::NormalExit);
-    QCOMPARE(m_app->exitCode(), 0);
+    QVERIFY2(m_app->exitProblem().isEmpty(), qPrintable(m_app->exitProblem()));
+    QCOMPARE(m_folder->cacheFiles(), QStringList());
 }
 
 void TestWindowE2e::waylandSessionRunsTheWindowThroughXWayland_data()

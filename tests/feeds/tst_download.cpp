@@ -944,6 +944,35 @@ private slots:
         QCOMPARE(q(feedCachePath), q(cachePath("outer.xml")));
         QCOMPARE(waiter.wakes.load(), 2);
     }
+
+    // Windows opens a device for these names, so they are refused everywhere alike.
+    void refusesWindowsDeviceNamesOnly_data()
+    {
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("CON") << "CON.xml" << true;
+        QTest::newRow("LPT1") << "lpt1.xml" << true;
+        QTest::newRow("superscript digit") << "COM².xml" << true;
+        QTest::newRow("another extension before .xml") << "con.txt.xml" << true;
+        QTest::newRow("trailing blanks") << "AUX  .xml" << true;
+        QTest::newRow("COM0") << "COM0.xml" << false;
+        QTest::newRow("longer word") << "CONSOLE.xml" << false;
+        QTest::newRow("device after the dot") << "news.con.xml" << false;
+    }
+
+    void refusesWindowsDeviceNamesOnly()
+    {
+        QFETCH(QString, fileName);
+        QFETCH(bool, refused);
+        ScriptedTransfer transfer;
+        test::RecordingStatusLine status;
+        std::string feedCachePath;
+
+        QCOMPARE(download(transfer, status, "http://example.test/rss", fileName.toStdString(), feedCachePath),
+                 refused ? -1 : 0);
+
+        QCOMPARE(logEntries(), refused ? QStringList() : QStringList{fileName});
+    }
 };
 
 QTEST_GUILESS_MAIN(DownloadTest)

@@ -214,14 +214,20 @@ void checkFailedReplacementKeepsOldFile(const WorkFolder& work)
     CHECK(writeFile(readOnly, "old bytes"));
     setWritable(readOnly, false);
     std::string error;
-    const bool replaced = ReplaceFileContents(readOnly, "new", &error);
-#ifdef _WIN32
-    // A read-only file is not replaced on Windows; the user marked it so.
-    CHECK(!replaced);
+    // The user marked it so; the owner's mark stops root too.
+    CHECK(!ReplaceFileContents(readOnly, "new", &error));
     CHECK(!error.empty());
-#endif
-    CHECK_EQ(readFile(readOnly), replaced ? "new" : "old bytes");
+    CHECK_EQ(readFile(readOnly), "old bytes");
     CHECK(!holdsTemporaryFile(folder));
+#ifndef _WIN32
+    // A private file stays private: the replacement does not take the umask's wider mode.
+    const std::string ownerOnly = joined(folder, "私用.xml");
+    CHECK(writeFile(ownerOnly, "old bytes"));
+    fs::permissions(Utf8Path(ownerOnly), fs::perms::owner_read | fs::perms::owner_write);
+    CHECK(ReplaceFileContents(ownerOnly, "new"));
+    CHECK_EQ(readFile(ownerOnly), "new");
+    CHECK(fs::status(Utf8Path(ownerOnly)).permissions() == (fs::perms::owner_read | fs::perms::owner_write));
+#endif
 
     // A folder in the way: the new bytes are written beside it, and the rename fails.
     const std::string inTheWay = joined(folder, "フォルダー.xml");
