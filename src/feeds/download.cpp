@@ -25,7 +25,6 @@ std::int32_t DownloadFeed(Transfer& transfer, StatusLine& status, const std::str
                           const DownloadSite& site, std::string& feedCachePath)
 {
     try {
-        transfer.setRequestOverride(0);
         status.setCaption(stamped(url + "をダウンロードします。", site.clock));
         FetchResponse response = transfer.fetch(url);
         // The program is closing: the label may already be gone, and no file is worth touching now.

@@ -1,37 +1,34 @@
 #include "platform/network_transfer.h"
 
 #include <algorithm>
-#include <condition_variable>
-#include <deque>
 #include <exception>
-#include <mutex>
-#include <string_view>
-#include <thread>
+#include <limits>
 #include <utility>
 
-#include <zlib.h>
-
 #include <QCoreApplication>
-#include <QHash>
-#include <QHostAddress>
 #include <QNetworkAccessManager>
-#include <QNetworkProxyFactory>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QScopeGuard>
-#include <QThread>
 #include <QTimer>
 #include <QUrl>
+#include <QVersionNumber>
 #if QT_CONFIG(ssl)
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #endif
+
+#include "platform/gzip_inflater.h"
 
 namespace vantrel {
 namespace {
 
 constexpr const char kUserAgent[] = "Vantrel/" VANTREL_VERSION;
 constexpr std::size_t kReadPiece = 16 * 1024;
+// What Qt holds for a reply before it stops reading the socket, and what one turn of the event loop takes of
+// it: the window's thread never inflates for long in one go.
+constexpr qint64 kReadBuffer = 256 * 1024;
+constexpr std::size_t kTurnBytes = 64 * 1024;
 
 FetchResponse failedResponse(std::string error)
 {
@@ -60,185 +57,25 @@ std::string tooLarge(std::size_t cap)
     return "body larger than " + std::to_string(cap) + " bytes";
 }
 
-QList<QNetworkProxy> systemProxies(const QNetworkProxyQuery& query)
-{
-    // As Qt's own lookup does: nothing for this machine itself goes through a proxy.
-    const QString host = query.url().host();
-    if (host == QLatin1String("localhost") || host.startsWith(QLatin1String("localhost.")) ||
-        QHostAddress(host).isLoopback())
-        return {QNetworkProxy(QNetworkProxy::NoProxy)};
-    return QNetworkProxyFactory::systemProxyForQuery(query);
-}
-
-// A gzip or zlib body inflated as it arrives, or bare deflate data, which some servers send as "deflate".
-// Qt's own inflation does not tell a stream cut short from a whole one.
-class Inflater {
-public:
-    enum class Outcome { Ok, TooLarge, Corrupt };
-
-    Inflater() = default;
-    ~Inflater()
-    {
-        if (m_started)
-            inflateEnd(&m_stream);
-    }
-    Inflater(const Inflater&) = delete;
-    Inflater& operator=(const Inflater&) = delete;
-
-    // Appends what input inflates to out, which must not grow past cap.
-    Outcome feed(std::string_view input, std::string& out, std::size_t cap);
-    // The stream has reached its end, or none of it has come.
-    bool complete() const { return m_ended || (!m_started && m_head.empty()); }
-    std::string error() const { return m_error; }
-
-private:
-    bool start();
-
-    z_stream m_stream{};
-    bool m_started = false;
-    bool m_ended = false;
-    std::string m_head;  // the first bytes, until there are enough to tell the kind of stream
-    std::string m_error;
-};
-
-bool Inflater::start()
-{
-    const auto first = static_cast<unsigned char>(m_head[0]);
-    const auto second = static_cast<unsigned char>(m_head[1]);
-    const bool gzip = first == 0x1f && second == 0x8b;
-    const bool zlib = (first & 0x0f) == Z_DEFLATED && (first * 256 + second) % 31 == 0;
-    // 32 added: zlib tells a gzip header from a zlib one itself; negative: no header at all.
-    if (inflateInit2(&m_stream, gzip || zlib ? MAX_WBITS + 32 : -MAX_WBITS) != Z_OK) {
-        m_error = "cannot inflate the body";
-        return false;
-    }
-    m_started = true;
-    return true;
-}
-
-Inflater::Outcome Inflater::feed(std::string_view input, std::string& out, std::size_t cap)
-{
-    std::string head;
-    if (!m_started) {
-        m_head.append(input);
-        if (m_head.size() < 2)
-            return Outcome::Ok;
-        if (!start())
-            return Outcome::Corrupt;
-        head = std::move(m_head);
-        m_head.clear();
-        input = head;
-    }
-    m_stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input.data()));
-    m_stream.avail_in = static_cast<uInt>(input.size());
-    for (;;) {
-        if (m_ended) {
-            if (m_stream.avail_in == 0)
-                return Outcome::Ok;
-            // Another member follows, as in concatenated gzip files.
-            inflateReset(&m_stream);
-            m_ended = false;
-        }
-        Bytef piece[kReadPiece];
-        m_stream.next_out = piece;
-        m_stream.avail_out = sizeof piece;
-        const int result = inflate(&m_stream, Z_NO_FLUSH);
-        if (result == Z_NEED_DICT || (result < 0 && result != Z_BUF_ERROR)) {
-            m_error = std::string("corrupt compressed body: ") + (m_stream.msg ? m_stream.msg : "no detail");
-            return Outcome::Corrupt;
-        }
-        const std::size_t produced = sizeof piece - m_stream.avail_out;
-        if (produced > cap - out.size())
-            return Outcome::TooLarge;
-        out.append(reinterpret_cast<const char*>(piece), produced);
-        if (result == Z_STREAM_END)
-            m_ended = true;
-        else if (m_stream.avail_out != 0)
-            return Outcome::Ok;  // all input taken, all output given
-    }
-}
-
 }  // namespace
 
-// The lookups of one transfer, one at a time on a thread of their own: the system's lookup may fetch a PAC
-// script or probe for one and take long. The thread is detached, never joined, so that a lookup that never
-// returns cannot hold up the program's exit; it ends once the transfer is gone and its lookup has returned.
-struct NetworkTransfer::ProxyLookups {
-    struct Lookup {
-        QUrl url;
-        // Null once nobody waits for the answer, which is then dropped.
-        QObject* receiver = nullptr;
-        std::function<void(const QList<QNetworkProxy>&)> answer;  // runs on the receiver's thread
-    };
-
-    static void run(const std::shared_ptr<ProxyLookups>& self);
-
-    // Guards everything below and every lookup's receiver.
-    std::mutex mutex;
-    std::condition_variable wake;
-    std::deque<std::shared_ptr<Lookup>> queue;
-    ProxyResolver resolve = systemProxies;
-    bool threadStarted = false;
-    bool transferGone = false;
-};
-
-void NetworkTransfer::ProxyLookups::run(const std::shared_ptr<ProxyLookups>& self)
+bool Http2Trusted(std::string_view qtVersion)
 {
-    for (;;) {
-        std::shared_ptr<Lookup> lookup;
-        ProxyResolver resolve;
-        {
-            std::unique_lock lock(self->mutex);
-            self->wake.wait(lock, [&] { return self->transferGone || !self->queue.empty(); });
-            if (self->transferGone)
-                return;
-            lookup = std::move(self->queue.front());
-            self->queue.pop_front();
-            if (!lookup->receiver)
-                continue;
-            resolve = self->resolve;
-        }
-        QList<QNetworkProxy> proxies;
-        try {
-            proxies = resolve(QNetworkProxyQuery(lookup->url));
-        } catch (...) {
-            proxies.clear();  // no answer: a direct connection
-        }
-        const std::lock_guard lock(self->mutex);
-        if (lookup->receiver)
-            QMetaObject::invokeMethod(
-                lookup->receiver, [answer = lookup->answer, proxies] { answer(proxies); }, Qt::QueuedConnection);
+    const QVersionNumber version = QVersionNumber::fromString(QLatin1String(qtVersion.data(), qtVersion.size()));
+    if (version.majorVersion() != 6)
+        return version.majorVersion() > 6;
+    // The first release of each line that has both fixes; 6.3, 6.4 and 6.6 never got them.
+    switch (version.minorVersion()) {
+    case 2:
+        return version.microVersion() >= 13;
+    case 5:
+        return version.microVersion() >= 7;
+    case 7:
+        return version.microVersion() >= 3;
+    default:
+        return version.minorVersion() >= 8;
     }
 }
-
-// Answers the manager's proxy queries from lookups already made, so that Qt makes none on the transfer's thread.
-class NetworkTransfer::ResolvedProxies final : public QNetworkProxyFactory {
-public:
-    void hold(const QUrl& url, const QList<QNetworkProxy>& proxies)
-    {
-        Held& held = m_held[url];
-        held.proxies = proxies.isEmpty() ? QList<QNetworkProxy>{QNetworkProxy(QNetworkProxy::NoProxy)} : proxies;
-        ++held.holders;
-    }
-    void release(const QUrl& url)
-    {
-        const auto held = m_held.find(url);
-        if (held != m_held.end() && --held->holders == 0)
-            m_held.erase(held);
-    }
-    QList<QNetworkProxy> queryProxy(const QNetworkProxyQuery& query) override
-    {
-        const auto held = m_held.constFind(query.url());
-        return held != m_held.cend() ? held->proxies : QList<QNetworkProxy>{QNetworkProxy(QNetworkProxy::NoProxy)};
-    }
-
-private:
-    struct Held {
-        QList<QNetworkProxy> proxies;
-        int holders = 0;
-    };
-    QHash<QUrl, Held> m_held;
-};
 
 // One fetch: a request and the redirects it is sent on to, each hop a proxy lookup and a reply of its own.
 struct NetworkTransfer::Fetch {
@@ -256,8 +93,10 @@ struct NetworkTransfer::Fetch {
     void stop(std::string why);
     void interrupt();
     void finish();
-    // Empty when all that has arrived is taken; else why the fetch cannot go on.
-    std::string takeAvailable();
+    // Takes one turn's share of what has arrived, and comes back for the rest after the thread's events.
+    void takeTurn();
+    // Empty when up to budget bytes are taken; else why the fetch cannot go on.
+    std::string take(std::size_t budget);
     FetchResponse failed(std::string why) const;
     FetchResponse response();
 
@@ -270,15 +109,18 @@ struct NetworkTransfer::Fetch {
     QTimer connectTimer;
     QTimer stallTimer;
     QTimer totalTimer;
-    std::shared_ptr<ProxyLookups::Lookup> lookup;
-    int lookupCount = 0;
+    QTimer nextTurn;
+    std::shared_ptr<ProxyLookup::Question> lookup;
     std::string proxyNote;  // set when a lookup was given up
     bool codingKnown = false;
-    std::unique_ptr<Inflater> inflater;
+    std::unique_ptr<GzipInflater> inflater;
+    std::size_t received = 0;  // body bytes as they came, before inflation
     std::string body;
     std::string failure;  // why the fetch was ended early
     bool done = false;
     bool aborted = false;
+    // The connection may still carry part of this exchange.
+    bool spoilt = false;
     // Every hop's reply, deleted first when the fetch returns: none of them is emitting by then.
     std::vector<std::unique_ptr<QNetworkReply>> replies;
     // Receives the lookups' answers; those still queued are dropped with it.
@@ -288,7 +130,7 @@ struct NetworkTransfer::Fetch {
 NetworkTransfer::Fetch::Fetch(NetworkTransfer& transfer, QUrl url)
     : transfer(transfer), limits(transfer.m_limits), url(std::move(url))
 {
-    for (QTimer* timer : {&lookupTimer, &connectTimer, &stallTimer, &totalTimer})
+    for (QTimer* timer : {&lookupTimer, &connectTimer, &stallTimer, &totalTimer, &nextTurn})
         timer->setSingleShot(true);
     QObject::connect(&lookupTimer, &QTimer::timeout, [this] {
         dropLookup();
@@ -302,6 +144,7 @@ NetworkTransfer::Fetch::Fetch(NetworkTransfer& transfer, QUrl url)
                      [this] { stop("nothing received for " + milliseconds(limits.stallTime)); });
     QObject::connect(&totalTimer, &QTimer::timeout,
                      [this] { stop("not done within " + milliseconds(limits.totalTimeout)); });
+    QObject::connect(&nextTurn, &QTimer::timeout, [this] { takeTurn(); });
     totalTimer.start(limits.totalTimeout);
 }
 
@@ -312,23 +155,10 @@ NetworkTransfer::Fetch::~Fetch()
 
 void NetworkTransfer::Fetch::send()
 {
-    const int number = ++lookupCount;
-    lookup = std::make_shared<ProxyLookups::Lookup>();
-    lookup->url = url;
-    lookup->receiver = &answers;
-    lookup->answer = [this, number](const QList<QNetworkProxy>& proxies) {
-        // An answer that was given up on may still arrive.
-        if (number != lookupCount || !lookup)
-            return;
+    lookup = transfer.m_proxyLookup.ask(url, &answers, [this](const QList<QNetworkProxy>& proxies) {
         dropLookup();
         request(proxies);
-    };
-    ProxyLookups& lookups = *transfer.m_lookups;
-    {
-        const std::lock_guard lock(lookups.mutex);
-        lookups.queue.push_back(lookup);
-    }
-    lookups.wake.notify_one();
+    });
     lookupTimer.start(limits.proxyLookupTime);
 }
 
@@ -337,10 +167,7 @@ void NetworkTransfer::Fetch::dropLookup()
     lookupTimer.stop();
     if (!lookup)
         return;
-    {
-        const std::lock_guard lock(transfer.m_lookups->mutex);
-        lookup->receiver = nullptr;
-    }
+    transfer.m_proxyLookup.cancel(lookup);
     lookup.reset();
 }
 
@@ -354,6 +181,9 @@ void NetworkTransfer::Fetch::request(const QList<QNetworkProxy>& proxies)
     request.setRawHeader("Accept-Encoding", "gzip, deflate");
     request.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
     request.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
+    // The Qt the program runs on decides, not the one it was built with.
+    static const bool http2 = Http2Trusted(qVersion());
+    request.setAttribute(QNetworkRequest::Http2AllowedAttribute, http2);
 #if QT_CONFIG(ssl)
     if (!transfer.m_testAuthorities.empty()) {
         QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
@@ -364,24 +194,19 @@ void NetworkTransfer::Fetch::request(const QList<QNetworkProxy>& proxies)
 #endif
 
     body.clear();
+    received = 0;
     codingKnown = false;
     inflater.reset();
     QNetworkAccessManager& manager = transfer.manager();
     transfer.m_proxies->hold(url, proxies);
     reply = manager.get(request);
     replies.emplace_back(reply);
+    reply->setReadBufferSize(kReadBuffer);
     QObject::connect(reply, &QNetworkReply::requestSent, [this] { connectTimer.stop(); });
     QObject::connect(reply, &QNetworkReply::metaDataChanged, [this] { stallTimer.start(limits.stallTime); });
     QObject::connect(reply, &QNetworkReply::readyRead, [this] {
         stallTimer.start(limits.stallTime);
-        // Read as it arrives, so that an endless or inflating body is cut off at the cap.
-        try {
-            if (std::string why = takeAvailable(); !why.empty())
-                stop(std::move(why));
-        } catch (const std::exception& error) {
-            // Nothing may escape into Qt's event loop.
-            stop(error.what());
-        }
+        takeTurn();
     });
     QObject::connect(reply, &QNetworkReply::finished, [this] { hopFinished(); });
     connectTimer.start(limits.connectTimeout);
@@ -393,6 +218,15 @@ void NetworkTransfer::Fetch::hopFinished()
     transfer.m_proxies->release(url);
     connectTimer.stop();
     stallTimer.stop();
+    nextTurn.stop();
+    // Qt skips only 100 Continue: any other interim reply ends its reply, and the final one is left on the
+    // connection for whatever request comes next.
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (status >= 100 && status <= 199) {
+        spoilt = true;
+        if (failure.empty())
+            failure = "interim reply " + std::to_string(status) + " taken for the final one";
+    }
     const QVariant target = reply->attribute(QNetworkRequest::RedirectionTargetAttribute);
     if (!aborted && failure.empty() && reply->error() == QNetworkReply::NoError && target.isValid()) {
         const QUrl next = url.resolved(target.toUrl());
@@ -426,6 +260,7 @@ void NetworkTransfer::Fetch::interrupt()
         dropLookup();
         finish();
     } else {
+        spoilt = true;
         // The reply finishes at once.
         reply->abort();
     }
@@ -433,46 +268,61 @@ void NetworkTransfer::Fetch::interrupt()
 
 void NetworkTransfer::Fetch::finish()
 {
-    for (QTimer* timer : {&lookupTimer, &connectTimer, &stallTimer, &totalTimer})
+    for (QTimer* timer : {&lookupTimer, &connectTimer, &stallTimer, &totalTimer, &nextTurn})
         timer->stop();
     done = true;
-    if (transfer.m_waiter)
-        transfer.m_waiter->wake();
 }
 
-std::string NetworkTransfer::Fetch::takeAvailable()
+void NetworkTransfer::Fetch::takeTurn()
+{
+    try {
+        // Read as it arrives, so that an endless or inflating body is cut off at the cap.
+        if (std::string why = take(kTurnBytes); !why.empty()) {
+            stop(std::move(why));
+            return;
+        }
+    } catch (const std::exception& error) {
+        // Nothing may escape into Qt's event loop.
+        stop(error.what());
+        return;
+    }
+    if (!done && reply->bytesAvailable() > 0)
+        nextTurn.start(0);
+}
+
+std::string NetworkTransfer::Fetch::take(std::size_t budget)
 {
     if (!codingKnown) {
         codingKnown = true;
         const QByteArray coding = reply->rawHeader("Content-Encoding").trimmed().toLower();
         // Any other coding stays as it came, as Qt left it.
         if (coding == "gzip" || coding == "x-gzip" || coding == "deflate")
-            inflater = std::make_unique<Inflater>();
-    }
-    if (!inflater) {
-        const auto available = static_cast<std::size_t>(std::max<qint64>(reply->bytesAvailable(), 0));
-        if (available > limits.maxBodyBytes - body.size())
-            return tooLarge(limits.maxBodyBytes);
-        const std::size_t start = body.size();
-        body.resize(start + available);
-        const qint64 read = reply->read(body.data() + start, static_cast<qint64>(available));
-        body.resize(start + static_cast<std::size_t>(std::max<qint64>(read, 0)));
-        return {};
+            inflater = std::make_unique<GzipInflater>();
     }
     char piece[kReadPiece];
-    for (;;) {
-        const qint64 read = reply->read(piece, sizeof piece);
+    while (budget > 0) {
+        const qint64 read = reply->read(piece, static_cast<qint64>(std::min(sizeof piece, budget)));
         if (read <= 0)
             return {};
-        switch (inflater->feed({piece, static_cast<std::size_t>(read)}, body, limits.maxBodyBytes)) {
-        case Inflater::Outcome::Ok:
-            break;
-        case Inflater::Outcome::TooLarge:
+        const auto length = static_cast<std::size_t>(read);
+        budget -= length;
+        if (length > limits.maxBodyBytes - received)
             return tooLarge(limits.maxBodyBytes);
-        case Inflater::Outcome::Corrupt:
+        received += length;
+        if (!inflater) {
+            body.append(piece, length);
+            continue;
+        }
+        switch (inflater->feed({piece, length}, body, limits.maxBodyBytes)) {
+        case GzipInflater::Outcome::Ok:
+            break;
+        case GzipInflater::Outcome::TooLarge:
+            return tooLarge(limits.maxBodyBytes);
+        case GzipInflater::Outcome::Corrupt:
             return inflater->error();
         }
     }
+    return {};
 }
 
 FetchResponse NetworkTransfer::Fetch::failed(std::string why) const
@@ -482,7 +332,7 @@ FetchResponse NetworkTransfer::Fetch::failed(std::string why) const
 
 FetchResponse NetworkTransfer::Fetch::response()
 {
-    if (aborted || transfer.m_aborted.load())
+    if (aborted || transfer.m_aborted)
         return abortedResponse();
     if (!failure.empty())
         return failed(failure);
@@ -492,7 +342,8 @@ FetchResponse NetworkTransfer::Fetch::response()
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (status < 200 || status > 299)
         return failed("HTTP status " + std::to_string(status));
-    if (std::string why = takeAvailable(); !why.empty())
+    // What is left of the body, at most about the read buffer.
+    if (std::string why = take(std::numeric_limits<std::size_t>::max()); !why.empty())
         return failed(std::move(why));
     // A connection closed early ends a body without length as if it were whole; only the stream tells.
     if (inflater && !inflater->complete())
@@ -500,29 +351,15 @@ FetchResponse NetworkTransfer::Fetch::response()
     return {FetchResponse::Status::Ok, std::move(body), {}};
 }
 
-NetworkTransfer::NetworkTransfer(TransferLimits limits, TransferWaiter* waiter)
-    : m_limits(limits),
-      m_waiter(waiter),
-      m_context(std::make_unique<QObject>()),
-      m_lookups(std::make_shared<ProxyLookups>())
-{
-}
+NetworkTransfer::NetworkTransfer(TransferLimits limits) : m_limits(limits) {}
 
-NetworkTransfer::~NetworkTransfer()
-{
-    {
-        const std::lock_guard lock(m_lookups->mutex);
-        m_lookups->transferGone = true;
-        m_lookups->queue.clear();
-    }
-    m_lookups->wake.notify_all();
-}
+NetworkTransfer::~NetworkTransfer() = default;
 
 QNetworkAccessManager& NetworkTransfer::manager()
 {
     if (!m_manager) {
         m_manager = std::make_unique<QNetworkAccessManager>();
-        m_proxies = new ResolvedProxies;
+        m_proxies = new HeldProxies;
         m_manager->setProxyFactory(m_proxies);
     }
     return *m_manager;
@@ -533,24 +370,14 @@ void NetworkTransfer::trustAuthoritiesForTesting(const std::string& pem)
     m_testAuthorities = pem;
 }
 
-void NetworkTransfer::resolveProxiesForTesting(ProxyResolver resolver)
+void NetworkTransfer::resolveProxiesForTesting(ProxyLookup::Resolver resolver)
 {
-    const std::lock_guard lock(m_lookups->mutex);
-    m_lookups->resolve = std::move(resolver);
+    m_proxyLookup.setResolver(std::move(resolver));
 }
 
 void NetworkTransfer::abort()
 {
-    m_aborted.store(true);
-    if (QThread::currentThread() == m_context->thread())
-        abortUnderWay();
-    else
-        QMetaObject::invokeMethod(
-            m_context.get(), [this] { abortUnderWay(); }, Qt::QueuedConnection);
-}
-
-void NetworkTransfer::abortUnderWay()
-{
+    m_aborted = true;
     for (Fetch* fetch : m_underWay) {
         if (!fetch->done) {
             fetch->aborted = true;
@@ -561,31 +388,30 @@ void NetworkTransfer::abortUnderWay()
 
 FetchResponse NetworkTransfer::fetch(const std::string& text)
 {
-    if (m_aborted.load())
+    if (m_aborted)
         return abortedResponse();
     QUrl url(QString::fromStdString(text));
     if (!isWebUrl(url))
         return failedResponse("not an http or https URL");
 
+    FetchResponse response;
     {
-        const std::lock_guard lock(m_lookups->mutex);
-        if (!m_lookups->threadStarted) {
-            std::thread([lookups = m_lookups] { ProxyLookups::run(lookups); }).detach();
-            m_lookups->threadStarted = true;
-        }
-    }
-    Fetch fetch(*this, std::move(url));
-    m_underWay.push_back(&fetch);
-    const auto leave = qScopeGuard([&] { m_underWay.erase(std::find(m_underWay.begin(), m_underWay.end(), &fetch)); });
-    fetch.send();
-    const auto finished = [&fetch] { return fetch.done; };
-    if (m_waiter) {
-        m_waiter->waitUntil(finished);
-    } else {
-        while (!finished())
+        Fetch fetch(*this, std::move(url));
+        m_underWay.push_back(&fetch);
+        const auto leave =
+            qScopeGuard([&] { m_underWay.erase(std::find(m_underWay.begin(), m_underWay.end(), &fetch)); });
+        fetch.send();
+        while (!fetch.done)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        response = fetch.response();
+        m_connectionsSpoilt = m_connectionsSpoilt || fetch.spoilt;
     }
-    return fetch.response();
+    // Not while another fetch still uses a connection; the replies are gone by now.
+    if (m_connectionsSpoilt && m_underWay.empty() && !m_aborted && m_manager) {
+        m_manager->clearConnectionCache();
+        m_connectionsSpoilt = false;
+    }
+    return response;
 }
 
 }  // namespace vantrel

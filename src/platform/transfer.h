@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstdint>
 #include <string>
 
 namespace vantrel {
@@ -16,8 +15,6 @@ struct FetchResponse {
 class Transfer {
 public:
     virtual ~Transfer() = default;
-    // Assigned 0 before each fetch; 0 means "no per-request override" and nothing else.
-    virtual void setRequestOverride(std::int32_t value) = 0;
     virtual FetchResponse fetch(const std::string& url) = 0;
 };
 

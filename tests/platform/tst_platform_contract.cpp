@@ -156,7 +156,6 @@ private:
 class OneBodyTransfer : public Transfer {
 public:
     explicit OneBodyTransfer(std::string body) : m_body(std::move(body)) {}
-    void setRequestOverride(std::int32_t) override {}
     FetchResponse fetch(const std::string&) override { return {FetchResponse::Status::Ok, m_body, {}}; }
 
 private:

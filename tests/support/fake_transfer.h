@@ -14,7 +14,6 @@ class FakeTransfer : public Transfer {
 public:
     std::map<std::string, FetchResponse> replies;
     std::vector<std::string> fetched;
-    std::vector<std::int32_t> overrides;
     // Runs while a fetch "waits", as the window's events would.
     std::function<void(const std::string& url)> duringFetch;
 
@@ -24,7 +23,6 @@ public:
     }
     void fail(const std::string& url) { replies[url] = FetchResponse{FetchResponse::Status::Failed, {}, "refused"}; }
 
-    void setRequestOverride(std::int32_t value) override { overrides.push_back(value); }
     FetchResponse fetch(const std::string& url) override
     {
         fetched.push_back(url);

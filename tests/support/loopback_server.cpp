@@ -22,6 +22,12 @@ constexpr std::size_t kMaxRequestHead = 64 * 1024;
 std::string reasonPhrase(int status)
 {
     switch (status) {
+    case 100:
+        return "Continue";
+    case 102:
+        return "Processing";
+    case 103:
+        return "Early Hints";
     case 200:
         return "OK";
     case 204:
@@ -117,7 +123,7 @@ std::string RecordedRequest::header(std::string_view name) const
     return {};
 }
 
-LoopbackServer::LoopbackServer()
+LoopbackServer::LoopbackServer(Connections connections) : m_keepAlive(connections == Connections::KeepAlive)
 {
     m_listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (m_listenFd < 0)
@@ -199,25 +205,30 @@ void LoopbackServer::acceptLoop()
 
 void LoopbackServer::serve(int fd)
 {
-    RecordedRequest request;
-    if (!readRequest(fd, request)) {
-        ::close(fd);
-        return;
+    std::string received;
+    for (;;) {
+        RecordedRequest request;
+        if (!readRequest(fd, received, request)) {
+            ::close(fd);
+            return;
+        }
+        ScriptedResponse response = ScriptedResponse::withStatus(404, "no route");
+        {
+            const std::lock_guard lock(m_mutex);
+            m_requests.push_back(request);
+            if (const auto route = m_routes.find(pathOf(request.target)); route != m_routes.end())
+                response = route->second;
+        }
+        if (!respond(fd, response))
+            return;
     }
-    ScriptedResponse response = ScriptedResponse::withStatus(404, "no route");
-    {
-        const std::lock_guard lock(m_mutex);
-        m_requests.push_back(request);
-        if (const auto route = m_routes.find(pathOf(request.target)); route != m_routes.end())
-            response = route->second;
-    }
-    respond(fd, response);
 }
 
-bool LoopbackServer::readRequest(int fd, RecordedRequest& request)
+bool LoopbackServer::readRequest(int fd, std::string& received, RecordedRequest& request)
 {
-    std::string head;
-    std::size_t end = std::string::npos;
+    std::string head = std::move(received);
+    received.clear();
+    std::size_t end = head.find("\r\n\r\n");
     while (end == std::string::npos) {
         if (stopping() || head.size() > kMaxRequestHead)
             return false;
@@ -225,12 +236,14 @@ bool LoopbackServer::readRequest(int fd, RecordedRequest& request)
         if (::poll(&waiting, 1, kPollMs) <= 0)
             continue;
         char buffer[4096];
-        const ssize_t received = ::recv(fd, buffer, sizeof buffer, 0);
-        if (received <= 0)
+        const ssize_t length = ::recv(fd, buffer, sizeof buffer, 0);
+        if (length <= 0)
             return false;
-        head.append(buffer, static_cast<std::size_t>(received));
+        head.append(buffer, static_cast<std::size_t>(length));
         end = head.find("\r\n\r\n");
     }
+    // Requests carry no body here: what follows the head is the next request.
+    received = head.substr(end + 4);
     head.resize(end);
 
     std::size_t lineStart = 0;
@@ -257,7 +270,7 @@ bool LoopbackServer::readRequest(int fd, RecordedRequest& request)
     return true;
 }
 
-void LoopbackServer::respond(int fd, const ScriptedResponse& response)
+bool LoopbackServer::respond(int fd, const ScriptedResponse& response)
 {
     using Framing = ScriptedResponse::Framing;
     const std::string& body = response.body;
@@ -265,15 +278,24 @@ void LoopbackServer::respond(int fd, const ScriptedResponse& response)
     std::string head = "HTTP/1.1 " + std::to_string(response.status) + " " + reasonPhrase(response.status) + "\r\n";
     for (const auto& [name, value] : response.headers)
         head += name + ": " + value + "\r\n";
+    const std::size_t total = body.empty() || response.bodyRepeats != ScriptedResponse::kNever
+                                  ? body.size() * response.bodyRepeats
+                                  : ScriptedResponse::kNever;
     if (response.framing == Framing::ContentLength)
-        head += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+        head += "Content-Length: " + std::to_string(total) + "\r\n";
     else if (response.framing == Framing::Chunked)
         head += "Transfer-Encoding: chunked\r\n";
-    head += "Connection: close\r\n\r\n";
+    const bool keepAlive = m_keepAlive && response.framing != Framing::CloseDelimited;
+    head += keepAlive ? "\r\n" : "Connection: close\r\n\r\n";
 
-    if (!pause(response.delayBeforeHeaders) || !sendAll(fd, head) || !pause(response.delayAfterHeaders)) {
+    std::string interim;
+    for (const int status : response.interimStatuses)
+        interim += "HTTP/1.1 " + std::to_string(status) + " " + reasonPhrase(status) +
+                   "\r\nLink: </style.css>; rel=preload; as=style\r\n\r\n";
+    if (!sendAll(fd, interim) || !pause(response.delayBeforeHeaders) || !sendAll(fd, head) ||
+        !pause(response.delayAfterHeaders)) {
         ::close(fd);
-        return;
+        return false;
     }
 
     std::size_t sent = 0;
@@ -281,9 +303,9 @@ void LoopbackServer::respond(int fd, const ScriptedResponse& response)
     for (;;) {
         if (sent >= response.resetAfterBytes) {
             resetConnection(fd);
-            return;
+            return false;
         }
-        if (sent == body.size())
+        if (sent == total)
             break;
         if (!stalled && sent >= response.stallAfterBytes) {
             stalled = true;
@@ -292,12 +314,13 @@ void LoopbackServer::respond(int fd, const ScriptedResponse& response)
         }
         if (sent > 0 && !pause(response.pieceDelay))
             break;
-        std::size_t length = response.pieceSize == 0 ? body.size() - sent : response.pieceSize;
-        length = std::min(length, body.size() - sent);
+        const std::size_t offset = sent % body.size();
+        std::size_t length = response.pieceSize == 0 ? body.size() - offset : response.pieceSize;
+        length = std::min(length, body.size() - offset);
         length = std::min(length, response.resetAfterBytes - sent);
         if (!stalled)
             length = std::min(length, response.stallAfterBytes - sent);
-        const std::string_view piece(body.data() + sent, length);
+        const std::string_view piece(body.data() + offset, length);
         bool written = false;
         if (response.framing == Framing::Chunked) {
             char size[32];
@@ -310,8 +333,11 @@ void LoopbackServer::respond(int fd, const ScriptedResponse& response)
             break;
         sent += length;
     }
-    if (sent == body.size() && response.framing == Framing::Chunked)
-        sendAll(fd, "0\r\n\r\n");
+    bool whole = sent == total;
+    if (whole && response.framing == Framing::Chunked)
+        whole = sendAll(fd, "0\r\n\r\n");
+    if (keepAlive && whole)
+        return true;
 
     // A graceful end: FIN, then drain what the client still sends so that close() does not turn into a reset.
     ::shutdown(fd, SHUT_WR);
@@ -324,6 +350,7 @@ void LoopbackServer::respond(int fd, const ScriptedResponse& response)
             break;
     }
     ::close(fd);
+    return false;
 }
 
 bool LoopbackServer::sendAll(int fd, std::string_view data)

@@ -30,11 +30,15 @@ struct ScriptedResponse {
     };
 
     int status = 200;
+    // Interim replies (such as 103 Early Hints) sent before the final one, each as a bare head.
+    std::vector<int> interimStatuses;
     HttpHeaders headers;
     std::string body;
     Framing framing = Framing::ContentLength;
     std::chrono::milliseconds delayBeforeHeaders{0};
     std::chrono::milliseconds delayAfterHeaders{0};
+    // The body goes out this many times over (kNever: until the client leaves), in one framing.
+    std::size_t bodyRepeats = 1;
     // The body goes out in pieces of pieceSize bytes (0: all at once) with pieceDelay between them.
     std::size_t pieceSize = 0;
     std::chrono::milliseconds pieceDelay{0};
@@ -60,11 +64,16 @@ struct RecordedRequest {
 };
 
 // A scripted HTTP/1.1 server on 127.0.0.1 at a port the system picks. Each connection is served on its own
-// thread (so overlapping requests are answered independently) and gets one response, then is closed.
-// Paths without a route get 404. The destructor cuts every wait short and joins every thread.
+// thread (so overlapping requests are answered independently) and gets one response, then is closed; with
+// KeepAlive it answers request after request until the client closes it (a body without length still ends
+// with the connection). Paths without a route get 404. The destructor cuts every wait short and joins every
+// thread.
 class LoopbackServer {
 public:
-    LoopbackServer();  // throws std::runtime_error when it cannot listen
+    enum class Connections { OneResponse, KeepAlive };
+
+    // Throws std::runtime_error when it cannot listen.
+    explicit LoopbackServer(Connections connections = Connections::OneResponse);
     ~LoopbackServer();
     LoopbackServer(const LoopbackServer&) = delete;
     LoopbackServer& operator=(const LoopbackServer&) = delete;
@@ -83,13 +92,16 @@ public:
 private:
     void acceptLoop();
     void serve(int fd);
-    void respond(int fd, const ScriptedResponse& response);
-    bool readRequest(int fd, RecordedRequest& request);
+    // True when the connection stays open for another request.
+    bool respond(int fd, const ScriptedResponse& response);
+    // received holds what came after the previous request.
+    bool readRequest(int fd, std::string& received, RecordedRequest& request);
     bool sendAll(int fd, std::string_view data);
     // False when the server is stopping.
     bool pause(std::chrono::milliseconds duration);
     bool stopping() const { return m_stopping.load(); }
 
+    const bool m_keepAlive;
     int m_listenFd = -1;
     std::uint16_t m_port = 0;
     std::atomic<bool> m_stopping{false};

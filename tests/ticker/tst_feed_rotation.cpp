@@ -142,7 +142,6 @@ void TestFeedRotation::walksForwardSkippingFoldersAndWraps()
     QCOMPARE(rig.state.FeedIndex, std::int16_t{2});
 
     QCOMPARE(rig.transfer.fetched, (std::vector<std::string>{kUrlA, kUrlA, kUrlB, kUrlA}));
-    QCOMPARE(rig.transfer.overrides, (std::vector<std::int32_t>{0, 0, 0, 0}));
 }
 
 void TestFeedRotation::feedIndexEqualToCountIsUsedUnchanged()
