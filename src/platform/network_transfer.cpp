@@ -219,8 +219,8 @@ void NetworkTransfer::Fetch::hopFinished()
     connectTimer.stop();
     stallTimer.stop();
     nextTurn.stop();
-    // Qt skips only 100 Continue: any other interim reply ends its reply, and the final one is left on the
-    // connection for whatever request comes next.
+    // Qt 6.4 skips only 100 Continue (6.8 skips them all): any other interim reply ends its reply, and the final
+    // one is left on the connection for whatever request comes next.
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (status >= 100 && status <= 199) {
         spoilt = true;

@@ -544,9 +544,9 @@ private slots:
         test::RecordingStatusLine status;
         std::string feedCachePath;
 
-        // Qt takes the 103 for the final reply, so the feed cannot be had from this server.
-        QCOMPARE(download(transfer, status, server.url("/a"), "a.xml", feedCachePath), -1);
-        QCOMPARE(readFile(q(cachePath("a.xml"))), kPrevious);
+        // Qt 6.4 takes the 103 for the final reply, so the feed cannot be had from this server; Qt 6.8 skips it.
+        const int first = download(transfer, status, server.url("/a"), "a.xml", feedCachePath);
+        QCOMPARE(readFile(q(cachePath("a.xml"))), first == 0 ? QByteArray("<rss>a</rss>") : kPrevious);
         QCOMPARE(download(transfer, status, server.url("/b"), "b.xml", feedCachePath), 0);
         QCOMPARE(readFile(q(cachePath("b.xml"))), QByteArray("<rss>b</rss>"));
     }
