@@ -624,7 +624,7 @@ TickerApp::TickerApp(const VirtualDisplay& display, QString executable, QString 
 }
 
 TickerApp::TickerApp(const VirtualDisplay& display, const WinePrefix& wine, QString executable,
-                     QString workingDirectory)
+                     QString workingDirectory, QProcessEnvironment extraEnvironment)
     : m_display(display),
       m_program(QStringLiteral("wine")),
       m_arguments{std::move(executable)},
@@ -632,6 +632,7 @@ TickerApp::TickerApp(const VirtualDisplay& display, const WinePrefix& wine, QStr
       m_extraEnvironment(wine.environment()),
       m_linuxQt(false)
 {
+    m_extraEnvironment.insert(extraEnvironment);
 }
 
 TickerApp::~TickerApp()
@@ -895,10 +896,11 @@ std::unique_ptr<AppFolder> Launcher::folder() const
                   : std::make_unique<AppFolder>();
 }
 
-std::unique_ptr<TickerApp> Launcher::app(const AppFolder& folder) const
+std::unique_ptr<TickerApp> Launcher::app(const AppFolder& folder, const QProcessEnvironment& extraEnvironment) const
 {
-    return m_wine ? std::make_unique<TickerApp>(m_display, *m_wine, folder.executable(), folder.path())
-                  : std::make_unique<TickerApp>(m_display, folder);
+    return m_wine
+               ? std::make_unique<TickerApp>(m_display, *m_wine, folder.executable(), folder.path(), extraEnvironment)
+               : std::make_unique<TickerApp>(m_display, folder.executable(), folder.path(), extraEnvironment);
 }
 
 QString Launcher::stacking(const TickerApp& app) const

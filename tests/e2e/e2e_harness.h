@@ -192,7 +192,8 @@ public:
     TickerApp(const VirtualDisplay& display, QString executable, QString workingDirectory,
               QProcessEnvironment extraEnvironment = {});
     // The Windows build, run by wine in the prefix.
-    TickerApp(const VirtualDisplay& display, const WinePrefix& wine, QString executable, QString workingDirectory);
+    TickerApp(const VirtualDisplay& display, const WinePrefix& wine, QString executable, QString workingDirectory,
+              QProcessEnvironment extraEnvironment = {});
     ~TickerApp();
     TickerApp(const TickerApp&) = delete;
     TickerApp& operator=(const TickerApp&) = delete;
@@ -269,7 +270,8 @@ public:
     const WinePrefix* wine() const { return m_wine.get(); }
 
     std::unique_ptr<AppFolder> folder() const;
-    std::unique_ptr<TickerApp> app(const AppFolder& folder) const;
+    // extraEnvironment is added to the program's (under Wine, to wine's: Wine's browser launcher reads PATH).
+    std::unique_ptr<TickerApp> app(const AppFolder& folder, const QProcessEnvironment& extraEnvironment = {}) const;
     // "topmost" or "normal": as the window manager holds the window's state, or under Wine as Windows holds its
     // styles (read by the build's vantrel_window_probe.exe); else what went wrong.
     QString stacking(const TickerApp& app) const;

@@ -52,6 +52,7 @@ private slots:
     void init();
     void cleanup();
 
+    void zipShipsQt68();
     void notFoundKeepsTheCachedBytesAndTheEarlierHeadlines();
     void httpsFeedIsFetchedOnlyUnderATrustedAuthority_data();
     void httpsFeedIsFetchedOnlyUnderATrustedAuthority();
@@ -174,6 +175,24 @@ QString TestWindowsE2e::failure(const QString& what, const StripCoverage& covera
         .arg(what, describe(coverage), m_app ? describe(m_app->geometry().topLeft()) : QString(),
              m_folder ? m_folder->cacheFiles().join(", ") : QString(),
              QString::fromLocal8Bit(m_app ? m_app->output() : QByteArray()));
+}
+
+// The toolkit the ZIP carries, as Qt6Core.dll's version resource names it.
+void TestWindowsE2e::zipShipsQt68()
+{
+    m_folder = m_launcher->folder();
+    QVERIFY2(m_folder->isReady(), qPrintable(m_folder->errorString()));
+    const QByteArray dll = readFile(QFileInfo(m_folder->executable()).dir().filePath(QStringLiteral("Qt6Core.dll")));
+    const auto utf16 = [](const QString& text) {
+        return QByteArray(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
+    };
+    const qsizetype key = dll.indexOf(utf16(QStringLiteral("FileVersion")));
+    QVERIFY2(key >= 0, "Qt6Core.dll has no version resource");
+    // The value follows the key, its terminator and the padding to four bytes.
+    const QByteArray value = dll.mid(key, 64);
+    QVERIFY2(value.contains(utf16(QStringLiteral("6.8."))),
+             qPrintable("Qt6Core.dll is not Qt 6.8: " +
+                        QString::fromUtf16(reinterpret_cast<const char16_t*>(value.constData()), value.size() / 2)));
 }
 
 void TestWindowsE2e::notFoundKeepsTheCachedBytesAndTheEarlierHeadlines()
@@ -322,7 +341,8 @@ void TestWindowsE2e::linuxSuitesScenariosPassAgainstTheZip_data()
                                                    "leftDragMovesTheWindowByTheSameDistance",
                                                    "rightReleaseOpensTheMenuOnlyOverTheSurface:window surface",
                                                    "alwaysOnTopItemTogglesTheAboveState",
-                                                   "exitEndsTheProgramWithStatusZero:Ctrl+X while a fetch hangs"};
+                                                   "exitEndsTheProgramWithStatusZero:Ctrl+X while a fetch hangs",
+                                                   "clickOnTheHeadlineHandsItsLinkToTheBrowser"};
 }
 
 void TestWindowsE2e::linuxSuitesScenariosPassAgainstTheZip()
