@@ -6,9 +6,9 @@
 install(TARGETS vantrel RUNTIME DESTINATION . COMPONENT program)
 find_package(Qt6 REQUIRED COMPONENTS Core)  # QT6_INSTALL_PREFIX and the folders under it
 
-# Qt finds its plugins in these folders beside the program.
+# Qt finds its plugins in these folders beside the program; the native style is Qt 6.8's, for Windows 10 and 11.
 set(VANTREL_PLUGINS platforms/qwindows.dll imageformats/qjpeg.dll tls/qschannelbackend.dll
-    styles/qwindowsvistastyle.dll)
+    styles/qmodernwindowsstyle.dll)
 execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libstdc++-6.dll
     OUTPUT_VARIABLE runtime_dll OUTPUT_STRIP_TRAILING_WHITESPACE)
 get_filename_component(runtime_dir "${runtime_dll}" DIRECTORY)

@@ -222,8 +222,14 @@ void Form1::setHeadline(const std::string& title, const std::string& source)
 
 void Form1::showsRow(const NewsItem* row)
 {
-    m_shownLink = row ? std::optional(row->columns[NewsItem::Link]) : std::nullopt;
-    if (m_shownLink && StoryLinkRefusal(*m_shownLink).empty())
+    if (!row) {
+        m_shownLink.reset();
+        m_lbNews->unsetCursor();
+        return;
+    }
+    const std::string& link = row->columns[NewsItem::Link];
+    m_shownLink = link;
+    if (StoryLinkRefusal(link).empty())
         m_lbNews->setCursor(Qt::PointingHandCursor);
     else
         m_lbNews->unsetCursor();
