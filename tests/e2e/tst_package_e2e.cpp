@@ -80,10 +80,13 @@ void TestPackageE2e::packageNamesItsLibrariesAndItsMetadataValidates()
     const QStringList metainfo =
         QDir(unpacked(QStringLiteral("usr/share/metainfo"))).entryList({QStringLiteral("*.metainfo.xml")});
     QCOMPARE(metainfo.size(), 1);
-    const ToolResult appstream = m_display->run(
-        QStringLiteral("appstreamcli"),
-        {QStringLiteral("validate"), QStringLiteral("--no-net"), unpacked("usr/share/metainfo/" + metainfo.front())},
-        30s);
+    QStringList validate{QStringLiteral("validate"), QStringLiteral("--no-net")};
+    // Vantrel has no home page to name, which AppStream 1.0 (Debian 13) warns of; 0.16 knows no such check.
+    const ToolResult version = m_display->run(QStringLiteral("appstreamcli"), {QStringLiteral("--version")});
+    if (!version.output.contains("version: 0."))
+        validate << QStringLiteral("--override=url-homepage-missing=info");
+    const ToolResult appstream = m_display->run(QStringLiteral("appstreamcli"),
+                                                validate << unpacked("usr/share/metainfo/" + metainfo.front()), 30s);
     QVERIFY2(appstream.ok(), qPrintable(report(appstream)));
     const ToolResult desktop = m_display->run(QStringLiteral("desktop-file-validate"),
                                               {unpacked(QStringLiteral("usr/share/applications/vantrel.desktop"))});
