@@ -222,14 +222,18 @@ void Form1::setHeadline(const std::string& title, const std::string& source)
 
 void Form1::showsRow(const NewsItem* row)
 {
-    if (!row) {
+    bool opens = false;
+    if (row) {
+        const std::string& link = row->columns[NewsItem::Link];
+        m_shownLink = link;
+        opens = StoryLinkRefusal(link).empty();
+    } else {
         m_shownLink.reset();
-        m_lbNews->unsetCursor();
-        return;
     }
-    const std::string& link = row->columns[NewsItem::Link];
-    m_shownLink = link;
-    if (StoryLinkRefusal(link).empty())
+    if (opens == m_handCursor)
+        return;
+    m_handCursor = opens;
+    if (opens)
         m_lbNews->setCursor(Qt::PointingHandCursor);
     else
         m_lbNews->unsetCursor();
