@@ -230,9 +230,9 @@ void Form1::showsRow(const NewsItem* row)
     } else {
         m_shownLink.reset();
     }
-    if (opens == m_handCursor)
+    // The cursor is touched only when it changes.
+    if (opens == m_lbNews->testAttribute(Qt::WA_SetCursor))
         return;
-    m_handCursor = opens;
     if (opens)
         m_lbNews->setCursor(Qt::PointingHandCursor);
     else

@@ -111,8 +111,6 @@ private:
     bool m_closing = false;
     // The link of the row on the headline, copied: a fetch may replace the rows while the headline stays.
     std::optional<std::string> m_shownLink;
-    // Whether the headline shows the hand; the cursor is only touched when that changes.
-    bool m_handCursor = false;
 
     FeedTree m_tree;
     NewsList m_news;

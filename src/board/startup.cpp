@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <string_view>
 
+#include "board/ascii_case.h"
 #include "board/board_reader.h"
 #include "board/data_paths.h"
 #include "platform/utf8_path.h"
@@ -13,25 +14,19 @@ namespace {
 
 namespace fs = std::filesystem;
 
-char foldAscii(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 bool hasBoardExtension(std::string_view name)
 {
     constexpr std::string_view kExtension = ".brd";
     if (name.size() < kExtension.size())
         return false;
-    return std::ranges::equal(name.substr(name.size() - kExtension.size()), kExtension,
-                              [](char a, char b) { return foldAscii(a) == b; });
+    return EqualsFoldingAscii(name.substr(name.size() - kExtension.size()), kExtension);
 }
 
 // Case-insensitive order; names that differ only in case keep a fixed order by their bytes.
 bool nameLess(const std::string& a, const std::string& b)
 {
     const auto folded = [](char a, char b) {
-        return static_cast<unsigned char>(foldAscii(a)) < static_cast<unsigned char>(foldAscii(b));
+        return static_cast<unsigned char>(FoldAscii(a)) < static_cast<unsigned char>(FoldAscii(b));
     };
     if (std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), folded))
         return true;

@@ -3,21 +3,17 @@
 #include <algorithm>
 #include <array>
 
+#include "board/ascii_case.h"
+
 namespace vantrel {
 namespace {
 
 constexpr std::string_view kRefusedCharacters = "/\\:*?\"<>|";
 constexpr std::string_view kCacheSuffix = ".xml";
-constexpr std::array<std::string_view, 4> kDevices = {"CON", "PRN", "AUX", "NUL"};
-constexpr std::array<std::string_view, 2> kNumberedDevices = {"COM", "LPT"};
+constexpr std::array<std::string_view, 4> kDevices = {"con", "prn", "aux", "nul"};
+constexpr std::array<std::string_view, 2> kNumberedDevices = {"com", "lpt"};
 // Windows counts the superscripts ¹ ² ³ (in UTF-8) as digits of a numbered device too.
 constexpr std::array<std::string_view, 3> kSuperscriptDigits = {"\xC2\xB9", "\xC2\xB2", "\xC2\xB3"};
-
-bool equalsIgnoringAsciiCase(std::string_view text, std::string_view upper)
-{
-    return std::ranges::equal(text, upper,
-                              [](char c, char u) { return (c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c) == u; });
-}
 
 // Windows drops trailing dots and blanks from a name and opens a device for its part before the first dot.
 bool isWindowsDevice(std::string_view fileName)
@@ -25,7 +21,7 @@ bool isWindowsDevice(std::string_view fileName)
     std::string_view base = fileName.substr(0, fileName.find('.'));
     while (!base.empty() && base.back() == ' ')
         base.remove_suffix(1);
-    if (std::ranges::any_of(kDevices, [&](std::string_view device) { return equalsIgnoringAsciiCase(base, device); }))
+    if (std::ranges::any_of(kDevices, [&](std::string_view device) { return EqualsFoldingAscii(base, device); }))
         return true;
     if (base.size() < 4)
         return false;
@@ -33,7 +29,7 @@ bool isWindowsDevice(std::string_view fileName)
     const bool digit = (number.size() == 1 && number[0] >= '1' && number[0] <= '9') ||
                        std::ranges::find(kSuperscriptDigits, number) != kSuperscriptDigits.end();
     return digit && std::ranges::any_of(kNumberedDevices, [&](std::string_view device) {
-               return equalsIgnoringAsciiCase(base.substr(0, 3), device);
+               return EqualsFoldingAscii(base.substr(0, 3), device);
            });
 }
 

@@ -1,6 +1,6 @@
 #include "feeds/story_link.h"
 
-#include <algorithm>
+#include "board/ascii_case.h"
 
 namespace vantrel {
 namespace {
@@ -19,12 +19,6 @@ bool hasControlCharacter(std::string_view link)
     return false;
 }
 
-bool equalsIgnoringCase(std::string_view text, std::string_view lowerCase)
-{
-    return std::equal(text.begin(), text.end(), lowerCase.begin(), lowerCase.end(),
-                      [](char a, char b) { return (a >= 'A' && a <= 'Z' ? a - 'A' + 'a' : a) == b; });
-}
-
 bool isAbsoluteWebAddress(std::string_view link)
 {
     // A backslash is never part of an address; browsers read it as a slash, Windows as a share's path.
@@ -34,7 +28,7 @@ bool isAbsoluteWebAddress(std::string_view link)
     if (colon == std::string_view::npos)
         return false;
     const std::string_view scheme = link.substr(0, colon);
-    if (!equalsIgnoringCase(scheme, "http") && !equalsIgnoringCase(scheme, "https"))
+    if (!EqualsFoldingAscii(scheme, "http") && !EqualsFoldingAscii(scheme, "https"))
         return false;
     const std::string_view rest = link.substr(colon + 1);
     if (!rest.starts_with("//"))
