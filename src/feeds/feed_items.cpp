@@ -43,7 +43,10 @@ std::string collapsed(std::string text)
     std::size_t length = 0;
     bool spacePending = false;
     for (std::size_t pos = 0; pos < text.size();) {
-        if (const std::size_t space = spaceLength(std::string_view(text).substr(pos))) {
+        const auto byte = static_cast<unsigned char>(text[pos]);
+        // Most bytes are neither white space nor the lead byte of a line break: no closer look.
+        const bool plain = byte > ' ' && byte != 0xC2 && byte != 0xE2;
+        if (const std::size_t space = plain ? 0 : spaceLength(std::string_view(text).substr(pos))) {
             spacePending = length > 0;
             pos += space;
             continue;
@@ -60,11 +63,11 @@ std::string collapsed(std::string text)
 
 // Visits the children in order; false once the index would step past the signed 16-bit range.
 template <typename Visit>
-bool forEachChild(const XmlNodeList& children, Visit&& visit)
+bool forEachChild(const XmlNode& parent, Visit&& visit)
 {
-    const std::size_t count = children.length();
-    for (std::size_t index = 0; index < count; ++index) {
-        if (!visit(children.item(index)))
+    std::size_t index = 0;
+    for (XmlNode child = parent.firstChild(); !child.isNull(); child = child.nextSibling(), ++index) {
+        if (!visit(child))
             return false;
         if (index == kLastChildIndex)
             return false;
@@ -79,25 +82,22 @@ public:
     {
     }
 
-    bool walk(const XmlNodeList& parts)
+    bool walk(const XmlNode& root)
     {
-        return forEachChild(parts, [this](const XmlNode& part) {
-            const XmlNodeList candidates = part.childNodes();
-            return candidates.length() == 0 || forEachChild(candidates, [this](const XmlNode& candidate) {
-                       return candidate.nodeName() != "item" || takeItem(candidate.childNodes());
-                   });
+        return forEachChild(root, [this](const XmlNode& part) {
+            return forEachChild(part, [this](const XmlNode& candidate) {
+                return candidate.nodeName() != "item" || takeItem(candidate);
+            });
         });
     }
 
 private:
-    bool takeItem(const XmlNodeList& fields)
+    bool takeItem(const XmlNode& item)
     {
-        if (fields.length() == 0)
-            return true;
         // The last child of each name wins, so only its text is needed.
         XmlNode title, link, description, date, author, dcCreator;
         bool hasAuthor = false;
-        const bool complete = forEachChild(fields, [&](const XmlNode& field) {
+        const bool complete = forEachChild(item, [&](const XmlNode& field) {
             const std::string& name = field.nodeName();
             if (name == "title") {
                 title = field;
@@ -149,24 +149,24 @@ std::int32_t ParseFeedItems(const std::string& path, NewsList& list, const std::
                             const Clock& clock)
 {
     std::unique_ptr<XmlDocument> document;
-    XmlNodeList parts;
+    XmlNode root;
     try {
         document = std::make_unique<XmlDocument>();
         if (!document->load(path))
             return 0;
         list.Clear();
-        parts = document->documentElement().childNodes();
+        root = document->documentElement();
     } catch (const std::exception&) {
         return -1;
     }
-    if (parts.length() == 0)
+    if (root.firstChild().isNull())
         return 0;
 
     events.processPendingEvents();
 
     try {
         ItemWalk walk(list, feedLabel, clock);
-        return walk.walk(parts) ? 0 : -1;
+        return walk.walk(root) ? 0 : -1;
     } catch (const std::exception&) {
         return -1;
     }

@@ -689,15 +689,17 @@ const std::string& XmlNode::nodeName() const
     }
 }
 
-XmlNodeList XmlNode::childNodes() const
+XmlNode XmlNode::firstChild() const
 {
-    std::vector<XmlNodeHandle> children;
     // An entity reference's child is the declaration, which is no part of the content.
-    if (m_node && m_node->type != XML_ENTITY_REF_NODE) {
-        for (xmlNodePtr child = m_node->children; child; child = child->next)
-            children.push_back(child);
-    }
-    return XmlNodeList(m_document, std::move(children));
+    if (!m_node || m_node->type == XML_ENTITY_REF_NODE)
+        return XmlNode();
+    return XmlNode(m_document, m_node->children);
+}
+
+XmlNode XmlNode::nextSibling() const
+{
+    return m_node ? XmlNode(m_document, m_node->next) : XmlNode();
 }
 
 std::string XmlNode::text() const
@@ -727,11 +729,6 @@ std::string XmlNode::text() const
         return true;
     });
     return result;
-}
-
-XmlNode XmlNodeList::item(std::size_t index) const
-{
-    return XmlNode(m_document, m_children.at(index));
 }
 
 }  // namespace vantrel

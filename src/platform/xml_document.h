@@ -1,17 +1,13 @@
 #pragma once
 
-#include <cstddef>
 #include <memory>
 #include <string>
-#include <utility>
-#include <vector>
 
 struct _xmlNode;
 
 namespace vantrel {
 
 class XmlDocument;
-class XmlNodeList;
 struct XmlDocumentData;
 using XmlNodeHandle = _xmlNode*;
 
@@ -20,39 +16,22 @@ class XmlNode {
 public:
     XmlNode() = default;
 
+    // True past the last child, and for the root of a document that did not load.
+    bool isNull() const { return m_node == nullptr; }
     // Qualified name of an element (prefix:name); names of other nodes start with "#".
     const std::string& nodeName() const;
-    // Child nodes of every kind in document order. Entity references show no children.
-    XmlNodeList childNodes() const;
+    // Children of every kind in document order, walked from the first on. Entity references show no children.
+    XmlNode firstChild() const;
+    XmlNode nextSibling() const;
     // Text content of the node and all its descendants; an entity reference gives its replacement text.
     std::string text() const;
 
 private:
     friend class XmlDocument;
-    friend class XmlNodeList;
     XmlNode(const XmlDocument* document, XmlNodeHandle node) : m_document(document), m_node(node) {}
 
     const XmlDocument* m_document = nullptr;
     XmlNodeHandle m_node = nullptr;
-};
-
-class XmlNodeList {
-public:
-    XmlNodeList() = default;
-
-    std::size_t length() const { return m_children.size(); }
-    // Throws std::out_of_range unless index < length().
-    XmlNode item(std::size_t index) const;
-
-private:
-    friend class XmlNode;
-    XmlNodeList(const XmlDocument* document, std::vector<XmlNodeHandle> children)
-        : m_document(document), m_children(std::move(children))
-    {
-    }
-
-    const XmlDocument* m_document = nullptr;
-    std::vector<XmlNodeHandle> m_children;
 };
 
 // An XML document read from a local file into libxml2's tree: no network, no validation, no DTD loading, no entity

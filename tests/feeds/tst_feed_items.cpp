@@ -442,16 +442,19 @@ private slots:
         QVERIFY(
             document.load(write("<!DOCTYPE r [<!ENTITY e \"E\">]><r xmlns:a=\"urn:a\"><a:x/>text<![CDATA[c]]>"
                                 "<!--m--><?p d?>&e;<b:y>z</b:y></r>")));
-        const XmlNodeList children = document.documentElement().childNodes();
         QStringList names;
-        for (std::size_t index = 0; index < children.length(); ++index)
-            names << q(children.item(index).nodeName());
+        XmlNode reference;
+        for (XmlNode child = document.documentElement().firstChild(); !child.isNull(); child = child.nextSibling()) {
+            names << q(child.nodeName());
+            if (child.nodeName() == "#entity-reference")
+                reference = child;
+        }
         QCOMPARE(names, (QStringList{"a:x", "#text", "#cdata-section", "#comment", "#processing-instruction",
                                      "#entity-reference", "b:y"}));
         QCOMPARE(q(document.documentElement().text()), "textcEz");
-        QCOMPARE(children.item(5).childNodes().length(), std::size_t{0});
+        QVERIFY(reference.firstChild().isNull());
         QVERIFY(!document.load(m_dir.filePath("absent.xml").toStdString()));
-        QCOMPARE(document.documentElement().childNodes().length(), std::size_t{0});
+        QVERIFY(document.documentElement().firstChild().isNull());
     }
 
     void readsNothingBesideTheDocument()
