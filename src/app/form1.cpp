@@ -342,6 +342,7 @@ void Form1::paintEvent(QPaintEvent* /*event*/)
 {
     QPainter painter(this);
     painter.fillRect(rect(), palette().color(QPalette::Window));
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, m_background.devicePixelRatio() > 1);
     painter.drawPixmap(0, 0, m_background);
 }
 
