@@ -145,6 +145,8 @@ void PictureBox::paintEvent(QPaintEvent* /*event*/)
 {
     QPainter painter(this);
     painter.fillRect(rect(), m_background);
+    // Between 100 % and 200 % a picture drawn for 200 % is scaled down: smoothly, or its thin lines break up.
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, m_picture.devicePixelRatio() > 1);
     painter.drawPixmap(0, 0, m_picture);
 }
 

@@ -1,11 +1,13 @@
 #include "app/form1.h"
 
+#include <algorithm>
 #include <iostream>
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCursor>
+#include <QIcon>
 #include <QImage>
 #include <QImageReader>
 #include <QKeyEvent>
@@ -47,12 +49,51 @@ QRect twipsRect(int left, int top, int width, int height)
     return QRect(twipsToPixels(left), twipsToPixels(top), twipsToPixels(width), twipsToPixels(height));
 }
 
+constexpr qreal kSharpRatio = 2;
+
+// "name@2x.ext" for "name.ext": the same picture drawn at twice the resolution.
+QString sharpName(const QString& path)
+{
+    const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
+    const qsizetype folder = std::max(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')));
+    const qsizetype at = dot > folder ? dot : path.size();
+    return path.left(at) + QStringLiteral("@2x") + path.mid(at);
+}
+
 // Every compiled-in picture is PNG. Told so, Qt decodes it itself instead of asking each image plugin first.
-QPixmap resourcePicture(const QString& name)
+QImage readResource(const QString& name)
 {
     QImageReader reader(QStringLiteral(":/vantrel/") + name, "png");
     reader.setAutoDetectImageFormat(false);
-    return QPixmap::fromImage(reader.read());
+    return reader.read();
+}
+
+// On a screen of more device pixels than pixels, the picture drawn at twice the resolution, so that it is not
+// scaled up from 96 dpi.
+QPixmap resourcePicture(const QString& name, qreal screenRatio)
+{
+    if (screenRatio > 1) {
+        QImage sharp = readResource(sharpName(name));
+        if (!sharp.isNull()) {
+            sharp.setDevicePixelRatio(kSharpRatio);
+            return QPixmap::fromImage(sharp);
+        }
+    }
+    QImage image = readResource(name);
+    image.setDevicePixelRatio(1);
+    return QPixmap::fromImage(image);
+}
+
+// Both sizes, 48 and 96 pixels, for the window system to choose from.
+QIcon programIcon()
+{
+    QIcon icon;
+    for (const QString& name : {QStringLiteral("icon.png"), sharpName(QStringLiteral("icon.png"))}) {
+        QImage image = readResource(name);
+        image.setDevicePixelRatio(1);
+        icon.addPixmap(QPixmap::fromImage(image));
+    }
+    return icon;
 }
 
 // Where the headline's font is missing, an installed Japanese proportional Gothic takes its place.
@@ -70,14 +111,15 @@ Form1::Form1(std::string appDir, Transfer& transfer, ErrorBox& errorBox, const C
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Vantrel"));
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
-    setWindowIcon(QIcon(resourcePicture(QStringLiteral("icon.png"))));
+    setWindowIcon(programIcon());
     setMouseTracking(true);
     QPalette colours = palette();
     colours.setColor(QPalette::Window, QApplication::palette("QMenu").color(QPalette::WindowText));
     setPalette(colours);
-    m_background = resourcePicture(QStringLiteral("background.png"));
+    const qreal screenRatio = devicePixelRatio();
+    m_background = resourcePicture(QStringLiteral("background.png"), screenRatio);
     for (const char* key : kImageKeys) {
-        QPixmap image = resourcePicture(QStringLiteral("imlst/%1.png").arg(QLatin1String(key)));
+        QPixmap image = resourcePicture(QStringLiteral("imlst/%1.png").arg(QLatin1String(key)), screenRatio);
         if (image.isNull()) {
             image = QPixmap(16, 16);
             image.fill(Qt::transparent);
@@ -105,7 +147,7 @@ void Form1::buildControls()
     m_pic1->setObjectName(QStringLiteral("pic1"));
     m_pic1->setGeometry(twipsRect(30, 50, 6375, 340));
     m_pic1->setBackground(QColor(0x40, 0x40, 0x40));
-    m_pic1->setPicture(resourcePicture(QStringLiteral("strip.png")));
+    m_pic1->setPicture(resourcePicture(QStringLiteral("strip.png"), devicePixelRatio()));
     m_pic1->onMove = [this](const PointerArgs& args) { pic1_MouseMove(args); };
 
     registerFontSubstitutes();
@@ -121,7 +163,7 @@ void Form1::buildControls()
     m_lbNews->setCaption(QStringLiteral("Vantrel is ready..."));
     m_lbNews->onClick = [this] { lbNews_Click(); };
 
-    const QPixmap buttonPicture = resourcePicture(QStringLiteral("button.png"));
+    const QPixmap buttonPicture = resourcePicture(QStringLiteral("button.png"), devicePixelRatio());
     const QColor buttonBackground = QApplication::palette().color(QPalette::Base);
     m_picRefresh = new PictureBox(this);
     m_picRefresh->setObjectName(QStringLiteral("picRefresh"));
@@ -277,9 +319,15 @@ void Form1::setCounter(Counter counter, std::int32_t value)
 
 void Form1::setButtonPicture(PictureButton button, const std::string& path)
 {
-    // Read anew every time; a missing or broken file leaves the previous picture.
+    // Read anew every time; a missing or broken file leaves the previous picture. A screen of more device
+    // pixels than pixels takes name@2x where the folder has it.
+    const QString file = QString::fromStdString(path);
     QImage image;
-    if (!image.load(QString::fromStdString(path)))
+    if (devicePixelRatio() > 1 && image.load(sharpName(file)))
+        image.setDevicePixelRatio(kSharpRatio);
+    else if (image.load(file))
+        image.setDevicePixelRatio(1);
+    else
         return;
     PictureBox* box = button == PictureButton::Refresh ? m_picRefresh : m_picNextNews;
     box->setPicture(QPixmap::fromImage(image));
@@ -294,6 +342,7 @@ void Form1::paintEvent(QPaintEvent* /*event*/)
 {
     QPainter painter(this);
     painter.fillRect(rect(), palette().color(QPalette::Window));
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, m_background.devicePixelRatio() > 1);
     painter.drawPixmap(0, 0, m_background);
 }
 

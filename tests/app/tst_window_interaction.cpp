@@ -89,6 +89,8 @@ private slots:
     void pressedButtonKeepsTheMovesOutsideIt();
     void surfaceMoveResetsBothButtons();
     void missingPictureLeavesThePreviousOne();
+    void buttonTakesThePictureDrawnForTheScreen_data();
+    void buttonTakesThePictureDrawnForTheScreen();
     void onlyTheLeftButtonAloneStartsAMove_data();
     void onlyTheLeftButtonAloneStartsAMove();
     void popupOpensOnlyForTheRightButtonOverTheSurface_data();
@@ -251,6 +253,29 @@ void TestWindowInteraction::missingPictureLeavesThePreviousOne()
     mouse("move", &form, Qt::NoButton, kSurface);
 
     QVERIFY(shows(refresh, m_rig->picture("push.jpg")));
+}
+
+void TestWindowInteraction::buttonTakesThePictureDrawnForTheScreen_data()
+{
+    QTest::addColumn<bool>("sharpFiles");
+    QTest::newRow("with name@2x") << true;
+    QTest::newRow("without name@2x") << false;
+}
+
+// Also run at QT_SCALE_FACTOR=2 (tests/app/CMakeLists.txt).
+void TestWindowInteraction::buttonTakesThePictureDrawnForTheScreen()
+{
+    QFETCH(bool, sharpFiles);
+    if (!sharpFiles)
+        QVERIFY(QFile::remove(m_rig->picture("next@2x.jpg")));
+    Form1& form = *m_rig->form;
+    PictureBox* next = box(form, "picNextNews");
+    mouse("move", &form, Qt::NoButton, kSurface);
+    mouse("move", next, Qt::NoButton, QPoint(1, 2));
+
+    const bool sharp = sharpFiles && form.devicePixelRatio() > 1;
+    QVERIFY(shows(next, m_rig->picture(sharp ? "next@2x.jpg" : "next.jpg")));
+    QCOMPARE(next->picture().devicePixelRatio(), sharp ? 2.0 : 1.0);
 }
 
 void TestWindowInteraction::onlyTheLeftButtonAloneStartsAMove_data()

@@ -30,6 +30,7 @@ namespace layout {
 inline constexpr QSize kWindowSize{570, 30};
 inline constexpr QRect kStrip{2, 3, 425, 23};
 inline constexpr QPoint kRefreshButton{511, 15};
+inline constexpr QRect kRefreshButtonArea{496, 5, 30, 20};
 inline constexpr QPoint kNextFeedButton{546, 15};
 // Between the strip and the refresh button; no control covers it.
 inline constexpr QPoint kSurface{450, 15};

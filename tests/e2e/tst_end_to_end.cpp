@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <memory>
 
+#include <QColorSpace>
 #include <QTest>
 
 #include "e2e_harness.h"
@@ -34,6 +35,7 @@ private slots:
     void init();
     void cleanup();
 
+    void windowOpensAtTheTopLeftWithTheStripSize_data();
     void windowOpensAtTheTopLeftWithTheStripSize();
     void readyTextScrollsButNeverFillsTheStrip();
     void refreshCachesTheServedBytesAndShowsTheFirstTitle_data();
@@ -58,8 +60,9 @@ void TestEndToEnd::initTestCase()
     if (!missing.isEmpty())
         QSKIP(qPrintable(QStringLiteral("needs %1 (tools/install-deps --tests)").arg(missing.join(", "))));
     // Wine's windows need a window manager to take the corner; the Linux program's do not.
-    m_display =
-        std::make_unique<VirtualDisplay>(VirtualDisplay::Options{.windowManager = !windowsBuildUnderTest().isEmpty()});
+    // Wide enough for the window at 200 %.
+    m_display = std::make_unique<VirtualDisplay>(
+        VirtualDisplay::Options{.size = {1280, 300}, .windowManager = !windowsBuildUnderTest().isEmpty()});
     QVERIFY2(m_display->isReady(), qPrintable(m_display->errorString()));
     m_launcher = std::make_unique<Launcher>(*m_display);
     QVERIFY2(m_launcher->isReady(), qPrintable(m_launcher->errorString()));
@@ -103,9 +106,40 @@ QString TestEndToEnd::failure(const QString& what, const StripCoverage& coverage
         .arg(what, describe(coverage), m_folder->cacheFiles().join(", "), QString::fromLocal8Bit(m_app->output()));
 }
 
+void TestEndToEnd::windowOpensAtTheTopLeftWithTheStripSize_data()
+{
+    QTest::addColumn<int>("scale");
+    QTest::newRow("96 dpi") << 1;
+    QTest::newRow("200 %") << 2;
+}
+
 void TestEndToEnd::windowOpensAtTheTopLeftWithTheStripSize()
 {
-    QCOMPARE(m_app->geometry(), QRect(QPoint(0, 0), layout::kWindowSize));
+    QFETCH(int, scale);
+    if (scale != 1) {
+        m_app.reset();
+        QProcessEnvironment scaled;
+        scaled.insert(QStringLiteral("QT_SCALE_FACTOR"), QString::number(scale));
+        m_app = m_launcher->app(*m_folder, scaled);
+        QVERIFY2(m_app->start(), qPrintable(m_app->errorString()));
+    }
+    // In device pixels, as the window system sees the window.
+    QCOMPARE(m_app->geometry(), QRect(QPoint(0, 0), layout::kWindowSize * scale));
+    // A move over the surface puts the data folder's picture on the buttons: the one drawn for this resolution,
+    // pixel for pixel, not the 96 dpi one scaled up.
+    QVERIFY(m_app->moveTo(layout::kSurface * scale));
+    const QString picture =
+        m_folder->path() + (scale == 1 ? "/data/pic/std/normal.jpg" : "/data/pic/std/normal@2x.jpg");
+    // Pixels only: the screenshot carries a colour space and a ratio of its own.
+    const auto pixels = [](QImage image) {
+        image.setColorSpace(QColorSpace());
+        image.setDevicePixelRatio(1);
+        return image.convertToFormat(QImage::Format_RGB32);
+    };
+    const QImage expected = pixels(QImage(picture));
+    const QRect button(layout::kRefreshButtonArea.topLeft() * scale, expected.size());
+    QVERIFY2(waitUntil([&] { return pixels(m_app->grab(button)) == expected; }, 5s),
+             qPrintable(failure("the button differs from " + picture)));
 }
 
 void TestEndToEnd::readyTextScrollsButNeverFillsTheStrip()

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTest>
 
 #include "e2e_harness.h"
@@ -61,6 +62,7 @@ private slots:
     void silentUninstallRemovesTheProgramButKeepsTheUsersData();
     void linuxSuitesScenariosPassAgainstTheZip_data();
     void linuxSuitesScenariosPassAgainstTheZip();
+    void windowKeepsTheCornerAtOneAndAHalfTimesItsSizeAt144Dpi();
 
 private:
     // The board of kRoot, kAlpha, kFolder and kBeta; or of the feeds given, under kRoot.
@@ -356,6 +358,46 @@ void TestWindowsE2e::linuxSuitesScenariosPassAgainstTheZip()
     const ToolResult run = runTool(suite, cases, environment, 600s);
     qInfo("%s", run.output.constData());
     QVERIFY2(run.ok(), run.errors.constData());
+}
+
+// 150 % as Windows' display settings set it for the user. Wine has one such value for all monitors and reads it
+// only as its processes start, so the prefix is restarted around it; Windows scales each monitor by its own
+// setting, which Qt follows as the window moves. The window must look the same: the corner, and every pixel
+// of the strip one and a half times.
+void TestWindowsE2e::windowKeepsTheCornerAtOneAndAHalfTimesItsSizeAt144Dpi()
+{
+    const QString key = QStringLiteral("HKCU\\Control Panel\\Desktop");
+    const QString value = QStringLiteral("LogPixels");
+    const auto restart = [&] {
+        runTool(QStringLiteral("wineserver"), {QStringLiteral("-k")}, wine().environment(), 30s);
+        runTool(QStringLiteral("wineserver"), {QStringLiteral("-w")}, wine().environment(), 30s);
+    };
+    const ToolResult before =
+        wine().run(QStringLiteral("reg"), {QStringLiteral("query"), key, QStringLiteral("/v"), value});
+    const QString had =
+        before.ok()
+            ? QString::fromUtf8(before.output).section(QLatin1Char(' '), -1, -1, QString::SectionSkipEmpty).trimmed()
+            : QString();
+    // The other cases run at 96 dpi: the user's value goes back as it was.
+    const auto restore = qScopeGuard([&] {
+        if (had.isEmpty())
+            wine().run(QStringLiteral("reg"),
+                       {QStringLiteral("delete"), key, QStringLiteral("/v"), value, QStringLiteral("/f")});
+        else
+            wine().run(QStringLiteral("reg"), {QStringLiteral("add"), key, QStringLiteral("/v"), value,
+                                               QStringLiteral("/t"), QStringLiteral("REG_DWORD"), QStringLiteral("/d"),
+                                               QString::number(had.toUInt(nullptr, 0)), QStringLiteral("/f")});
+        restart();
+    });
+    const ToolResult set =
+        wine().run(QStringLiteral("reg"),
+                   {QStringLiteral("add"), key, QStringLiteral("/v"), value, QStringLiteral("/t"),
+                    QStringLiteral("REG_DWORD"), QStringLiteral("/d"), QStringLiteral("144"), QStringLiteral("/f")});
+    QVERIFY2(set.ok(), qPrintable(report(set)));
+    restart();
+
+    QVERIFY(startPortable(board()));
+    QCOMPARE(m_app->geometry(), QRect(QPoint(0, 0), layout::kWindowSize * 3 / 2));
 }
 
 QTEST_GUILESS_MAIN(TestWindowsE2e)

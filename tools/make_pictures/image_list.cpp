@@ -160,9 +160,9 @@ void drawScaledFolder(QPainter& p, const QPointF& offset, double scale)
 
 using Drawing = std::function<void(QPainter&)>;
 
-QImage draw(const Drawing& drawing)
+QImage draw(const Drawing& drawing, int scale)
 {
-    QImage image = canvas(16, 16, qRgb(0xFF, 0xFF, 0xFF));
+    QImage image = canvas(16, 16, qRgb(0xFF, 0xFF, 0xFF), scale);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
     drawing(painter);
@@ -171,7 +171,7 @@ QImage draw(const Drawing& drawing)
 
 }  // namespace
 
-std::vector<KeyedImage> imageListPictures()
+std::vector<KeyedImage> imageListPictures(int scale)
 {
     const std::vector<std::pair<QString, Drawing>> drawings{
         {QStringLiteral("XML"),
@@ -265,7 +265,7 @@ std::vector<KeyedImage> imageListPictures()
     std::vector<KeyedImage> images;
     images.reserve(drawings.size());
     for (const auto& [key, drawing] : drawings)
-        images.push_back({key, draw(drawing)});
+        images.push_back({key, draw(drawing, scale)});
     return images;
 }
 

@@ -84,22 +84,29 @@ int main(int argc, char* argv[])
         return 1;
     }
 
-    const QImage normal = vantrel::pictures::buttonPicture(ButtonRole::Normal);
     bool ok = true;
-    ok &= store(buttons + QStringLiteral("/normal.jpg"), normal);
-    ok &= store(buttons + QStringLiteral("/push.jpg"), vantrel::pictures::buttonPicture(ButtonRole::Push));
-    ok &= store(buttons + QStringLiteral("/next.jpg"), vantrel::pictures::buttonPicture(ButtonRole::Next));
-    ok &= store(buttons + QStringLiteral("/load.jpg"), vantrel::pictures::buttonPicture(ButtonRole::Load));
+    // Each picture at 96 dpi under its own name, and drawn anew at twice the resolution beside it as name@2x.
+    for (const int scale : {1, 2}) {
+        const QString at = scale == 1 ? QString() : QStringLiteral("@%1x").arg(scale);
+        const auto path = [&](const QString& folder, const char* stem, const char* extension) {
+            return folder + QLatin1Char('/') + QLatin1String(stem) + at + QLatin1String(extension);
+        };
+        const QImage normal = vantrel::pictures::buttonPicture(ButtonRole::Normal, scale);
+        ok &= store(path(buttons, "normal", ".jpg"), normal);
+        ok &= store(path(buttons, "push", ".jpg"), vantrel::pictures::buttonPicture(ButtonRole::Push, scale));
+        ok &= store(path(buttons, "next", ".jpg"), vantrel::pictures::buttonPicture(ButtonRole::Next, scale));
+        ok &= store(path(buttons, "load", ".jpg"), vantrel::pictures::buttonPicture(ButtonRole::Load, scale));
 
-    // PNG, which Qt decodes itself: the compiled-in pictures load no image plugin at start.
-    ok &= store(resources + QStringLiteral("/background.png"), vantrel::pictures::backgroundPicture());
-    ok &= store(resources + QStringLiteral("/strip.png"), vantrel::pictures::stripPicture());
-    ok &= store(resources + QStringLiteral("/button.png"), normal);
-    ok &= store(resources + QStringLiteral("/icon.png"), vantrel::pictures::iconPicture());
+        // PNG, which Qt decodes itself: the compiled-in pictures load no image plugin at start.
+        ok &= store(path(resources, "background", ".png"), vantrel::pictures::backgroundPicture(scale));
+        ok &= store(path(resources, "strip", ".png"), vantrel::pictures::stripPicture(scale));
+        ok &= store(path(resources, "button", ".png"), normal);
+        ok &= store(path(resources, "icon", ".png"), vantrel::pictures::iconPicture(scale));
+        for (const auto& [key, image] : vantrel::pictures::imageListPictures(scale))
+            ok &= store(resources + QStringLiteral("/imlst_") + key + at + QStringLiteral(".png"), image);
+    }
     // The program file's icon on Windows (src/app/vantrel.rc).
     ok &= store(resources + QStringLiteral("/vantrel.ico"), vantrel::pictures::iconPicture());
-    for (const auto& [key, image] : vantrel::pictures::imageListPictures())
-        ok &= store(resources + QStringLiteral("/imlst_") + key + QStringLiteral(".png"), image);
 
     return ok ? 0 : 1;
 }

@@ -20,23 +20,36 @@ constexpr QRgb grey(int level)
     return qRgb(level, level, level);
 }
 
+int scaleOf(const QImage& image)
+{
+    return static_cast<int>(image.devicePixelRatio());
+}
+
+// Fills whole 96 dpi pixels: a square of scale x scale device pixels each.
+void fillPixels(QImage& image, int fromX, int toX, int fromY, int toY, QRgb colour)
+{
+    const int scale = scaleOf(image);
+    for (int y = fromY * scale; y < (toY + 1) * scale; ++y) {
+        for (int x = fromX * scale; x < (toX + 1) * scale; ++x)
+            image.setPixel(x, y, colour);
+    }
+}
+
 void fillRow(QImage& image, int y, int fromX, int toX, QRgb colour)
 {
-    for (int x = fromX; x <= toX; ++x)
-        image.setPixel(x, y, colour);
+    fillPixels(image, fromX, toX, y, y, colour);
 }
 
 void fillColumn(QImage& image, int x, int fromY, int toY, QRgb colour)
 {
-    for (int y = fromY; y <= toY; ++y)
-        image.setPixel(x, y, colour);
+    fillPixels(image, x, x, fromY, toY, colour);
 }
 
 // Two-pixel bevel: the light pair runs along the top and left, the dark pair owns the bottom-right corner.
 void drawBevel(QImage& image, QRgb outerTopLeft, QRgb innerTopLeft, QRgb innerBottomRight, QRgb outerBottomRight)
 {
-    const int right = image.width() - 1;
-    const int bottom = image.height() - 1;
+    const int right = image.width() / scaleOf(image) - 1;
+    const int bottom = image.height() / scaleOf(image) - 1;
     fillRow(image, 0, 0, right - 1, outerTopLeft);
     fillColumn(image, 0, 0, bottom - 1, outerTopLeft);
     fillRow(image, 1, 1, right - 2, innerTopLeft);
@@ -90,25 +103,32 @@ void drawLoadGlyph(QImage& image)
 }
 
 // Distance-based shade: the edge value at the border, reaching the plain level after `length` pixels.
-int edgeShade(int distance, int edgeLevel, int plainLevel, int length)
+int edgeShade(double distance, int edgeLevel, int plainLevel, int length)
 {
     if (distance >= length)
         return plainLevel;
-    return edgeLevel + (plainLevel - edgeLevel) * distance / length;
+    return edgeLevel + static_cast<int>((plainLevel - edgeLevel) * std::max(distance, 0.0) / length);
+}
+
+// Where a device pixel's centre lies, in 96 dpi pixels from the centre of the first one.
+double at96Dpi(int devicePixel, int scale)
+{
+    return (devicePixel + 0.5) / scale - 0.5;
 }
 
 }  // namespace
 
-QImage canvas(int width, int height, QRgb fill)
+QImage canvas(int width, int height, QRgb fill, int scale)
 {
-    QImage image(width, height, QImage::Format_RGB32);
-    image.setDotsPerMeterX(kDotsPerMeter);
-    image.setDotsPerMeterY(kDotsPerMeter);
+    QImage image(width * scale, height * scale, QImage::Format_RGB32);
+    image.setDotsPerMeterX(kDotsPerMeter * scale);
+    image.setDotsPerMeterY(kDotsPerMeter * scale);
+    image.setDevicePixelRatio(scale);
     image.fill(fill);
     return image;
 }
 
-QImage buttonPicture(ButtonRole role)
+QImage buttonPicture(ButtonRole role, int scale)
 {
     constexpr QRgb kFace = grey(0x1B);
     constexpr QRgb kPressedFace = grey(0x16);
@@ -118,15 +138,15 @@ QImage buttonPicture(ButtonRole role)
     constexpr QRgb kDark = grey(0x04);
 
     if (role == ButtonRole::Push) {
-        QImage image = canvas(30, 20, kPressedFace);
+        QImage image = canvas(30, 20, kPressedFace, scale);
         drawBevel(image, kDark, kDarkInner, kLightInner, kLight);
         // A shadow row under the sunken top edge makes the face look shifted down by one pixel.
-        fillRow(image, 2, 2, image.width() - 3, grey(0x11));
-        fillColumn(image, 2, 2, image.height() - 3, grey(0x11));
+        fillRow(image, 2, 2, 30 - 3, grey(0x11));
+        fillColumn(image, 2, 2, 20 - 3, grey(0x11));
         return image;
     }
 
-    QImage image = canvas(30, 20, kFace);
+    QImage image = canvas(30, 20, kFace, scale);
     drawBevel(image, kLight, kLightInner, kDarkInner, kDark);
     if (role == ButtonRole::Next)
         drawNextGlyph(image);
@@ -135,11 +155,11 @@ QImage buttonPicture(ButtonRole role)
     return image;
 }
 
-QImage backgroundPicture()
+QImage backgroundPicture(int scale)
 {
-    QImage image = canvas(568, 28, grey(0x00));
-    const int right = image.width() - 1;
-    const int bottom = image.height() - 1;
+    QImage image = canvas(568, 28, grey(0x00), scale);
+    const int right = 568 - 1;
+    const int bottom = 28 - 1;
     fillRow(image, 0, 0, right, grey(0x4C));
     fillColumn(image, 0, 0, bottom, grey(0x4C));
     fillRow(image, 1, 1, right, grey(0x31));
@@ -147,22 +167,24 @@ QImage backgroundPicture()
     return image;
 }
 
-QImage stripPicture()
+QImage stripPicture(int scale)
 {
     constexpr int kPlain = 0x40;
-    QImage image = canvas(425, 23, grey(kPlain));
+    constexpr int kHeight = 23;
+    QImage image = canvas(425, kHeight, grey(kPlain), scale);
     for (int y = 0; y < image.height(); ++y) {
+        const double fromTop = at96Dpi(y, scale);
         const int vertical =
-            std::min(edgeShade(y, 0x1C, kPlain, 5), edgeShade(image.height() - 1 - y, 0x23, kPlain, 4));
+            std::min(edgeShade(fromTop, 0x1C, kPlain, 5), edgeShade(kHeight - 1 - fromTop, 0x23, kPlain, 4));
         for (int x = 0; x < image.width(); ++x)
-            image.setPixel(x, y, grey(std::min(vertical, edgeShade(x, 0x1C, kPlain, 5))));
+            image.setPixel(x, y, grey(std::min(vertical, edgeShade(at96Dpi(x, scale), 0x1C, kPlain, 5))));
     }
     return image;
 }
 
-QImage iconPicture()
+QImage iconPicture(int scale)
 {
-    QImage image = canvas(48, 48, qRgb(0xFF, 0xFF, 0xFF));
+    QImage image = canvas(48, 48, qRgb(0xFF, 0xFF, 0xFF), scale);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
 
