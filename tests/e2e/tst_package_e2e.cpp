@@ -109,7 +109,8 @@ void TestPackageE2e::unpackedProgramMakesTheUsersFolderAndFetchesIntoIt()
         QCOMPARE(readFile(data + "brd/default.brd"),
                  readFile(unpacked(QStringLiteral("usr/share/vantrel/brd/default.brd"))));
         QCOMPARE(QDir(data + "pic/std").entryList(QDir::Files),
-                 QStringList({"load.jpg", "next.jpg", "normal.jpg", "push.jpg"}));
+                 QStringList({"load.jpg", "load@2x.jpg", "next.jpg", "next@2x.jpg", "normal.jpg", "normal@2x.jpg",
+                              "push.jpg", "push@2x.jpg"}));
         QVERIFY(QDir(data + "log").isEmpty());
     }
 
