@@ -392,6 +392,8 @@ void TestWindowsE2e::upgradeClosesTheRunningProgramAndReplacesItInPlace()
     TickerApp running(*m_display, wine(), installed.windowsFolder + QStringLiteral("\\vantrel.exe"), installed.folder);
     QVERIFY2(running.start(), qPrintable(running.errorString()));
     QVERIFY(install(m_nextInstaller, {installed.option}));
+    // Wine lets a running program's file be replaced, where Windows refuses: here the fault shows as a program
+    // left running.
     QVERIFY2(running.waitForExit(5s), "the installer left the program running");
     // Closed as a sign-out closes it, not ended.
     QCOMPARE(running.exitProblem(), QString());
