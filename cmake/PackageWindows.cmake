@@ -47,13 +47,12 @@ set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
 set(CPACK_NSIS_COMPONENT_INSTALL ON)
 set(CPACK_NSIS_PACKAGE_NAME Vantrel)
 set(CPACK_NSIS_DISPLAY_NAME Vantrel)
-set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
-set(CPACK_NSIS_EXECUTABLES_DIRECTORY .)
 set(CPACK_NSIS_INSTALLED_ICON_NAME vantrel.exe)
 set(CPACK_NSIS_MUI_ICON ${PROJECT_SOURCE_DIR}/src/app/resources/vantrel.ico)
 set(CPACK_NSIS_MUI_UNIICON ${PROJECT_SOURCE_DIR}/src/app/resources/vantrel.ico)
-set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
 set(CPACK_NSIS_MANIFEST_DPI_AWARE ON)
+# Our own script (packaging/windows/NSIS.template.in): CPack's offers neither scope per user nor an upgrade in place.
+set(CPACK_MODULE_PATH ${PROJECT_SOURCE_DIR}/packaging/windows)
 # A 64-bit installer for the 64-bit program, which installs into the 64-bit Program Files and registry view.
 set(CPACK_NSIS_EXECUTABLE ${PROJECT_SOURCE_DIR}/cmake/makensis-amd64)
 

@@ -609,6 +609,39 @@ QString WinePrefix::variable(const QString& name) const
     return echoed.ok() && value != reference ? value : QString();
 }
 
+QMap<QString, QString> registryValues(const WinePrefix& wine, const QString& key)
+{
+    QMap<QString, QString> values;
+    const ToolResult listed = wine.run(QStringLiteral("reg"), {QStringLiteral("query"), key});
+    if (!listed.ok())
+        return values;
+    // "    Name    REG_SZ    Value"; the key's own line has no type.
+    static const QRegularExpression line(QStringLiteral("^ {4}(.*?) {4}REG_\\w+ {4}(.*)$"));
+    for (const QString& text : QString::fromUtf8(listed.output).split(QLatin1Char('\n'))) {
+        const QRegularExpressionMatch match = line.match(text);
+        if (match.hasMatch())
+            values.insert(match.captured(1), match.captured(2));
+    }
+    return values;
+}
+
+QString fileVersion(const QString& path)
+{
+    const QByteArray file = readFile(path);
+    const QString key = QStringLiteral("FileVersion");
+    const qsizetype at = file.indexOf(QByteArray(reinterpret_cast<const char*>(key.utf16()), key.size() * 2));
+    if (at < 0)
+        return {};
+    // The key's terminator and the padding to four bytes stand before the value, itself ended by a zero.
+    qsizetype from = at + key.size() * 2;
+    while (from + 1 < file.size() && file[from] == 0 && file[from + 1] == 0)
+        from += 2;
+    QString value;
+    for (qsizetype i = from; i + 1 < file.size() && (file[i] != 0 || file[i + 1] != 0); i += 2)
+        value += QChar(static_cast<char16_t>(static_cast<uchar>(file[i]) | static_cast<uchar>(file[i + 1]) << 8));
+    return value;
+}
+
 TickerApp::TickerApp(const VirtualDisplay& display, const AppFolder& folder)
     : TickerApp(display, folder.executable(), folder.path())
 {

@@ -8,6 +8,7 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QMap>
 #include <QPoint>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -184,6 +185,12 @@ private:
     const VirtualDisplay& m_display;
     QString m_prefix;
 };
+
+// The values of a registry key of the prefix, by name, as `wine reg query` lists them (REG_DWORD ones as
+// "0x…"); empty when there is no such key.
+QMap<QString, QString> registryValues(const WinePrefix& wine, const QString& key);
+// The FileVersion text of a Windows program's version resource, empty when it has none.
+QString fileVersion(const QString& path);
 
 // The program running in an AppFolder (or any copy of it) on a VirtualDisplay, and its main window.
 class TickerApp {

@@ -1,8 +1,10 @@
+#include <cstdlib>
 #include <memory>
 #include <utility>
 #include <vector>
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QScopeGuard>
 #include <QTest>
@@ -39,6 +41,14 @@ QString report(const ToolResult& result)
     return QString::fromLocal8Bit(result.output + result.errors);
 }
 
+const char* const kUninstallKey = "\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vantrel";
+
+// The version in an installer's name, vantrel-VERSION-windows-x64.exe.
+QString version(const QString& installer)
+{
+    return QFileInfo(installer).fileName().section(QLatin1Char('-'), 1, 1);
+}
+
 }  // namespace
 
 // The Windows build, run by Wine as a Japanese user would run it: the portable ZIP unpacked into a folder of
@@ -57,9 +67,13 @@ private slots:
     void notFoundKeepsTheCachedBytesAndTheEarlierHeadlines();
     void httpsFeedIsFetchedOnlyUnderATrustedAuthority_data();
     void httpsFeedIsFetchedOnlyUnderATrustedAuthority();
-    void silentInstallPutsTheProgramAndItsStartMenuEntryInPlace();
+    void silentInstallPutsTheProgramAndItsEntriesInPlace_data();
+    void silentInstallPutsTheProgramAndItsEntriesInPlace();
     void installedProgramSeedsTheUsersDataFolderAndFetchesIntoIt();
-    void silentUninstallRemovesTheProgramButKeepsTheUsersData();
+    void upgradeClosesTheRunningProgramAndReplacesItInPlace();
+    void autostartAddsAStartupShortcutThatUpgradesKeep();
+    void silentUninstallRemovesItsOwnScopeButKeepsTheUsersData_data();
+    void silentUninstallRemovesItsOwnScopeButKeepsTheUsersData();
     void linuxSuitesScenariosPassAgainstTheZip_data();
     void linuxSuitesScenariosPassAgainstTheZip();
     void windowKeepsTheCornerAtOneAndAHalfTimesItsSizeAt144Dpi();
@@ -72,6 +86,18 @@ private:
     bool startPortable(const QString& board);
     const WinePrefix& wine() const { return *m_launcher->wine(); }
     QString failure(const QString& what, const StripCoverage& coverage = {}) const;
+    // Where an install of the scope of option (/CurrentUser or /AllUsers) puts the program and its entries;
+    // the folders as Linux paths.
+    struct InstallScope {
+        QString option;
+        QString key;
+        QString windowsFolder;
+        QString folder;
+        QString startMenuEntry;
+        QString startupEntry;
+    };
+    InstallScope scope(const QString& option) const;
+    bool install(const QString& installer, const QStringList& options);
 
     std::unique_ptr<VirtualDisplay> m_display;
     std::unique_ptr<Launcher> m_launcher;
@@ -80,12 +106,12 @@ private:
     std::unique_ptr<TickerApp> m_app;
     QString m_build;
     QString m_installer;
+    // The same sources one version later.
+    QString m_nextInstaller;
     QString m_probe;
     QByteArray m_alphaBytes;
     QByteArray m_betaBytes;
-    // Linux paths of the installed program's folders, found by the install case.
-    QString m_installFolder;
-    QString m_startMenuEntry;
+    // The Linux path of the installed program's data, found by the install case.
     QString m_userData;
 };
 
@@ -99,6 +125,7 @@ void TestWindowsE2e::initTestCase()
         missing.isEmpty(),
         qPrintable(QStringLiteral("missing %1 (tools/install-deps --tests)").arg(missing.join(QStringLiteral(", ")))));
     m_installer = packageFile(m_build, QStringLiteral("vantrel-*-windows-x64.exe"));
+    m_nextInstaller = packageFile(m_build + QStringLiteral("/next"), QStringLiteral("vantrel-*-windows-x64.exe"));
     m_probe = m_build + QStringLiteral("/vantrel_window_probe.exe");
     QVERIFY2(!m_installer.isEmpty(), qPrintable("no single installer in " + m_build));
     QVERIFY2(QFileInfo(m_probe).isFile(), qPrintable("no " + m_probe));
@@ -253,79 +280,178 @@ void TestWindowsE2e::httpsFeedIsFetchedOnlyUnderATrustedAuthority()
     }
 }
 
-void TestWindowsE2e::silentInstallPutsTheProgramAndItsStartMenuEntryInPlace()
+TestWindowsE2e::InstallScope TestWindowsE2e::scope(const QString& option) const
 {
-    const QString programFiles = wine().linuxPath(wine().variable(QStringLiteral("ProgramFiles")));
+    const bool user = option == QLatin1String("/CurrentUser");
+    const QString menu = wine().variable(QString::fromLatin1(user ? "APPDATA" : "ProgramData")) +
+                         QStringLiteral("\\Microsoft\\Windows\\Start Menu\\Programs");
+    const QString folder = user
+                               ? wine().variable(QStringLiteral("LOCALAPPDATA")) + QStringLiteral("\\Programs\\Vantrel")
+                               : wine().variable(QStringLiteral("ProgramFiles")) + QStringLiteral("\\Vantrel");
+    return {.option = option,
+            .key = QString::fromLatin1(user ? "HKCU" : "HKLM") + QLatin1String(kUninstallKey),
+            .windowsFolder = folder,
+            .folder = wine().linuxPath(folder),
+            .startMenuEntry = wine().linuxPath(menu) + QStringLiteral("/Vantrel/Vantrel.lnk"),
+            .startupEntry = wine().linuxPath(menu + QStringLiteral("\\Startup")) + QStringLiteral("/Vantrel.lnk")};
+}
+
+bool TestWindowsE2e::install(const QString& installer, const QStringList& options)
+{
+    const ToolResult installed = wine().run(WinePrefix::windowsPath(installer), QStringList{"/S"} + options, 300s);
+    if (!installed.ok())
+        qWarning("the installer failed: %s", qPrintable(report(installed)));
+    return installed.ok();
+}
+
+void TestWindowsE2e::silentInstallPutsTheProgramAndItsEntriesInPlace_data()
+{
+    QTest::addColumn<QString>("option");
+    QTest::newRow("just me") << QStringLiteral("/CurrentUser");
+    QTest::newRow("all users") << QStringLiteral("/AllUsers");
+}
+
+// Under Wine every user is an administrator and no elevation is asked for, so both scopes install as one user
+// can; on Windows a user who is not one gets the per-user scope without a prompt.
+void TestWindowsE2e::silentInstallPutsTheProgramAndItsEntriesInPlace()
+{
+    QFETCH(QString, option);
+    const InstallScope installed = scope(option);
     const QString localAppData = wine().linuxPath(wine().variable(QStringLiteral("LOCALAPPDATA")));
-    QVERIFY2(!programFiles.isEmpty() && !localAppData.isEmpty(), "the prefix names no program or data folder");
-    m_installFolder = programFiles + QStringLiteral("/Vantrel");
+    QVERIFY2(!installed.folder.isEmpty() && !localAppData.isEmpty(), "the prefix names no program or data folder");
     m_userData = localAppData + QStringLiteral("/vantrel/data");
-    // An earlier run's data: the uninstaller leaves it by design.
+    // An earlier run's data, which the uninstaller leaves by design, and its start at sign-in, which an install
+    // keeps.
     QVERIFY(QDir(localAppData + QStringLiteral("/vantrel")).removeRecursively());
 
-    const ToolResult installed = wine().run(WinePrefix::windowsPath(m_installer), {QStringLiteral("/S")}, 300s);
-    QVERIFY2(installed.ok(), qPrintable("the installer failed: " + report(installed)));
-    const QDir folder(m_installFolder);
+    QVERIFY(!QFileInfo::exists(installed.startupEntry) || QFile::remove(installed.startupEntry));
+    QVERIFY(install(m_installer, {option}));
+    const QDir folder(installed.folder);
     for (const char* file : {"vantrel.exe", "Uninstall.exe", "defaults/brd/default.brd", "defaults/pic/std/load.jpg"})
         QVERIFY2(folder.exists(QString::fromLatin1(file)), file);
-    // A data folder beside the program would make it write into Program Files.
+    // A data folder beside the program would make it write into the program's folder.
     QVERIFY(!folder.exists(QStringLiteral("data")));
 
-    QStringList entries;
-    for (const char* menu : {"ProgramData", "APPDATA"}) {
-        const QString programs = wine().linuxPath(wine().variable(QString::fromLatin1(menu))) +
-                                 QStringLiteral("/Microsoft/Windows/Start Menu/Programs/Vantrel/Vantrel.lnk");
-        if (QFileInfo(programs).isFile())
-            entries << programs;
-    }
-    QCOMPARE(entries.size(), 1);
-    m_startMenuEntry = entries.first();
+    // The entry that the list of apps and package managers read, in the hive of the scope.
+    const QMap<QString, QString> entry = registryValues(wine(), installed.key);
+    const QString uninstaller = '"' + installed.windowsFolder + QStringLiteral("\\Uninstall.exe\"");
+    QCOMPARE(entry.value("DisplayName"), QStringLiteral("Vantrel"));
+    QCOMPARE(entry.value("DisplayVersion"), version(m_installer));
+    QCOMPARE(entry.value("Publisher"), QStringLiteral("The Vantrel developers"));
+    QCOMPARE(entry.value("DisplayIcon"), installed.windowsFolder + QStringLiteral("\\vantrel.exe"));
+    QCOMPARE(entry.value("InstallLocation"), installed.windowsFolder);
+    QVERIFY2(entry.value("UninstallString").startsWith(uninstaller), qPrintable(entry.value("UninstallString")));
+    QCOMPARE(entry.value("QuietUninstallString"), entry.value("UninstallString") + QStringLiteral(" /S"));
+    // In KB, as Windows reads it.
+    qint64 bytes = 0;
+    for (QDirIterator it(installed.folder, QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
+        bytes += it.nextFileInfo().size();
+    const qint64 size = entry.value("EstimatedSize").toLongLong(nullptr, 16);
+    QVERIFY2(std::abs(size - bytes / 1024) <= bytes / 1024 / 20, qPrintable(entry.value("EstimatedSize")));
     // The shortcut names its target in the ANSI code page, in UTF-16, or both.
-    const QByteArray shortcut = readFile(m_startMenuEntry);
+    const QByteArray shortcut = readFile(installed.startMenuEntry);
     const QString target = kProgram;
     const QByteArray wide(reinterpret_cast<const char*>(target.utf16()), target.size() * 2);
     QVERIFY2(shortcut.contains(target.toLatin1()) || shortcut.contains(wide),
              "the Start menu entry names no vantrel.exe");
+    QVERIFY(!QFileInfo::exists(installed.startupEntry));
 }
 
 void TestWindowsE2e::installedProgramSeedsTheUsersDataFolderAndFetchesIntoIt()
 {
-    QVERIFY2(QFileInfo(m_installFolder + QStringLiteral("/vantrel.exe")).isFile(), "not installed");
-    const QString program = wine().variable(QStringLiteral("ProgramFiles")) + QStringLiteral("\\Vantrel\\vantrel.exe");
+    const InstallScope installed = scope(QStringLiteral("/AllUsers"));
+    QVERIFY2(QFileInfo(installed.folder + QStringLiteral("/vantrel.exe")).isFile(), "not installed");
+    const QString program = installed.windowsFolder + QStringLiteral("\\vantrel.exe");
     {
-        TickerApp app(*m_display, wine(), program, m_installFolder);
+        TickerApp app(*m_display, wine(), program, installed.folder);
         QVERIFY2(app.start(), qPrintable(app.errorString()));
         QCOMPARE(readFile(m_userData + "/brd/default.brd"),
-                 readFile(m_installFolder + QStringLiteral("/defaults/brd/default.brd")));
+                 readFile(installed.folder + QStringLiteral("/defaults/brd/default.brd")));
         QCOMPARE(QDir(m_userData + "/pic/std").entryList(QDir::Files),
                  QStringList({"load.jpg", "next.jpg", "normal.jpg", "push.jpg"}));
         QVERIFY(QDir(m_userData + "/log").isEmpty());
     }
 
     QVERIFY(writeFile(m_userData + "/brd/default.brd", codePage932(board({{kAlpha, m_server->url("/alpha.xml")}}))));
-    TickerApp app(*m_display, wine(), program, m_installFolder);
+    TickerApp app(*m_display, wine(), program, installed.folder);
     QVERIFY2(app.start(), qPrintable(app.errorString()));
     QVERIFY(app.click(layout::kRefreshButton));
     QVERIFY2(waitForFile(m_userData + "/log/" + kAlpha + ".xml", m_alphaBytes, kFetched),
              qPrintable("no cache file; program output: " + QString::fromLocal8Bit(app.output())));
     QCOMPARE(m_server->requestCount("/alpha.xml"), std::size_t{1});
-    QVERIFY(!QDir(m_installFolder).exists(QStringLiteral("data")));
+    QVERIFY(!QDir(installed.folder).exists(QStringLiteral("data")));
 }
 
-void TestWindowsE2e::silentUninstallRemovesTheProgramButKeepsTheUsersData()
+// A later version installed while the earlier one runs: closed, replaced in its folder, one entry.
+void TestWindowsE2e::upgradeClosesTheRunningProgramAndReplacesItInPlace()
 {
-    QVERIFY2(QFileInfo(m_installFolder + QStringLiteral("/Uninstall.exe")).isFile(), "not installed");
+    const InstallScope installed = scope(QStringLiteral("/CurrentUser"));
+    QVERIFY2(!m_nextInstaller.isEmpty(), "no later installer: tools/windows-package --next");
+    QVERIFY2(version(m_nextInstaller) != version(m_installer), qPrintable(m_nextInstaller));
+    QCOMPARE(fileVersion(installed.folder + QStringLiteral("/vantrel.exe")), version(m_installer));
     const QByteArray userBoard = readFile(m_userData + "/brd/default.brd");
-    const QString uninstaller =
-        wine().variable(QStringLiteral("ProgramFiles")) + QStringLiteral("\\Vantrel\\Uninstall.exe");
-    const ToolResult started = wine().run(uninstaller, {QStringLiteral("/S")});
+
+    TickerApp running(*m_display, wine(), installed.windowsFolder + QStringLiteral("\\vantrel.exe"), installed.folder);
+    QVERIFY2(running.start(), qPrintable(running.errorString()));
+    QVERIFY(install(m_nextInstaller, {installed.option}));
+    // Wine lets a running program's file be replaced, where Windows refuses: here the fault shows as a program
+    // left running.
+    QVERIFY2(running.waitForExit(5s), "the installer left the program running");
+    // Closed as a sign-out closes it, not ended.
+    QCOMPARE(running.exitProblem(), QString());
+
+    QCOMPARE(fileVersion(installed.folder + QStringLiteral("/vantrel.exe")), version(m_nextInstaller));
+    QCOMPARE(registryValues(wine(), installed.key).value("DisplayVersion"), version(m_nextInstaller));
+    const ToolResult apps = wine().run(QStringLiteral("reg"), {"query", installed.key.section('\\', 0, -2)});
+    QCOMPARE(QString::fromUtf8(apps.output).count(QStringLiteral("\\Vantrel")), 1);
+    QCOMPARE(readFile(m_userData + "/brd/default.brd"), userBoard);
+    QCOMPARE(readFile(m_userData + "/log/" + kAlpha + ".xml"), m_alphaBytes);
+}
+
+void TestWindowsE2e::autostartAddsAStartupShortcutThatUpgradesKeep()
+{
+    const InstallScope user = scope(QStringLiteral("/CurrentUser"));
+    const InstallScope allUsers = scope(QStringLiteral("/AllUsers"));
+    QVERIFY(install(m_nextInstaller, {user.option, QStringLiteral("/Autostart")}));
+    QVERIFY(readFile(user.startupEntry).contains(kProgram.toLatin1()));
+    QVERIFY(!QFileInfo::exists(allUsers.startupEntry));
+    // Installed again without the option, as an upgrade would be.
+    QVERIFY(install(m_nextInstaller, {user.option}));
+    QVERIFY(QFileInfo(user.startupEntry).isFile());
+}
+
+void TestWindowsE2e::silentUninstallRemovesItsOwnScopeButKeepsTheUsersData_data()
+{
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<QString>("other");
+    QTest::newRow("just me") << QStringLiteral("/CurrentUser") << QStringLiteral("/AllUsers");
+    QTest::newRow("all users") << QStringLiteral("/AllUsers") << QStringLiteral("/CurrentUser");
+}
+
+void TestWindowsE2e::silentUninstallRemovesItsOwnScopeButKeepsTheUsersData()
+{
+    QFETCH(QString, option);
+    QFETCH(QString, other);
+    const InstallScope installed = scope(option);
+    QVERIFY2(QFileInfo(installed.folder + QStringLiteral("/Uninstall.exe")).isFile(), "not installed");
+    const QMap<QString, QString> otherEntry = registryValues(wine(), scope(other).key);
+    const QByteArray userBoard = readFile(m_userData + "/brd/default.brd");
+    // Started as a user starts it, without saying its scope.
+    const ToolResult started =
+        wine().run(installed.windowsFolder + QStringLiteral("\\Uninstall.exe"), {QStringLiteral("/S")});
     QVERIFY2(started.ok(), qPrintable(report(started)));
     // The uninstaller runs on from a copy of itself and removes the folder after this one has returned.
-    QVERIFY2(waitUntil([&] { return !QFileInfo::exists(m_installFolder) && !QFileInfo::exists(m_startMenuEntry); },
-                       120s, 500ms),
+    QVERIFY2(waitUntil(
+                 [&] {
+                     return !QFileInfo::exists(installed.folder) && !QFileInfo::exists(installed.startMenuEntry) &&
+                            !QFileInfo::exists(installed.startupEntry);
+                 },
+                 120s, 500ms),
              qPrintable(
                  "left behind: " +
-                 QDir(m_installFolder).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).join(QStringLiteral(", "))));
+                 QDir(installed.folder).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).join(QStringLiteral(", "))));
+    QVERIFY(registryValues(wine(), installed.key).isEmpty());
+    QCOMPARE(registryValues(wine(), scope(other).key), otherEntry);
     QCOMPARE(readFile(m_userData + "/brd/default.brd"), userBoard);
     QCOMPARE(readFile(m_userData + "/log/" + kAlpha + ".xml"), m_alphaBytes);
 }
