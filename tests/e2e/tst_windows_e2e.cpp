@@ -368,7 +368,8 @@ void TestWindowsE2e::installedProgramSeedsTheUsersDataFolderAndFetchesIntoIt()
         QCOMPARE(readFile(m_userData + "/brd/default.brd"),
                  readFile(installed.folder + QStringLiteral("/defaults/brd/default.brd")));
         QCOMPARE(QDir(m_userData + "/pic/std").entryList(QDir::Files),
-                 QStringList({"load.jpg", "next.jpg", "normal.jpg", "push.jpg"}));
+                 QStringList({"load.jpg", "load@2x.jpg", "next.jpg", "next@2x.jpg", "normal.jpg", "normal@2x.jpg",
+                              "push.jpg", "push@2x.jpg"}));
         QVERIFY(QDir(m_userData + "/log").isEmpty());
     }
 
