@@ -986,6 +986,36 @@ bool waitForStrip(const TickerApp& app, bool (*shows)(const StripCoverage&), Mil
     return shown;
 }
 
+Milliseconds longestStillStrip(const TickerApp& app, Milliseconds duration, Milliseconds interval, int* shown)
+{
+    QElapsedTimer clock;
+    clock.start();
+    QImage held;
+    qint64 heldSince = 0;
+    qint64 longest = 0;
+    int visible = 0;
+    for (qint64 next = 0; clock.elapsed() < duration.count(); next += interval.count()) {
+        if (const qint64 wait = next - clock.elapsed(); wait > 0)
+            QTest::qWait(static_cast<int>(wait));
+        const qint64 at = clock.elapsed();
+        const QImage strip = app.grabStrip();
+        if (strip.isNull() || measureStrip(strip).anyWhite == 0) {
+            held = {};
+            continue;
+        }
+        ++visible;
+        if (strip == held) {
+            longest = std::max(longest, at - heldSince);
+        } else {
+            held = strip;
+            heldSince = at;
+        }
+    }
+    if (shown)
+        *shown = visible;
+    return Milliseconds(longest);
+}
+
 QByteArray rssDocument(const std::vector<std::pair<QString, QString>>& items)
 {
     QString document = QStringLiteral(
