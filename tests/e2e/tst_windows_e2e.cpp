@@ -278,6 +278,11 @@ void TestWindowsE2e::httpsFeedIsFetchedOnlyUnderATrustedAuthority()
         QCOMPARE(m_folder->cacheFiles(), QStringList{kBeta + ".xml"});
         QCOMPARE(m_server->requestCount("/alpha.xml"), std::size_t{0});
     }
+    // The thread that loaded TLS stays; it holds up no exit.
+    QVERIFY(m_app->activate());
+    QVERIFY(m_app->keys("ctrl+x"));
+    QVERIFY2(m_app->waitForExit(5s), qPrintable(failure("still running after Ctrl+X")));
+    QVERIFY2(m_app->exitProblem().isEmpty(), qPrintable(m_app->exitProblem()));
 }
 
 void TestWindowsE2e::silentInstallPutsTheProgramAndItsStartMenuEntryInPlace()
