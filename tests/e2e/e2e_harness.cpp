@@ -995,21 +995,16 @@ Milliseconds longestStillStrip(const TickerApp& app, Milliseconds duration, Mill
     qint64 longest = 0;
     int visible = 0;
     for (qint64 next = 0; clock.elapsed() < duration.count(); next += interval.count()) {
-        if (const qint64 wait = next - clock.elapsed(); wait > 0)
-            QTest::qWait(static_cast<int>(wait));
+        QTest::qWait(static_cast<int>(std::max<qint64>(0, next - clock.elapsed())));
         const qint64 at = clock.elapsed();
         const QImage strip = app.grabStrip();
-        if (strip.isNull() || measureStrip(strip).anyWhite == 0) {
-            held = {};
-            continue;
-        }
-        ++visible;
-        if (strip == held) {
-            longest = std::max(longest, at - heldSince);
-        } else {
-            held = strip;
+        const bool blank = measureStrip(strip).anyWhite == 0;
+        visible += blank ? 0 : 1;
+        if (blank || strip != held) {
+            held = blank ? QImage() : strip;
             heldSince = at;
         }
+        longest = std::max(longest, at - heldSince);
     }
     if (shown)
         *shown = visible;
