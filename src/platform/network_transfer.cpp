@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <exception>
 #include <limits>
+#include <optional>
 #include <utility>
 
 #include <QCoreApplication>
@@ -19,6 +20,7 @@
 #endif
 
 #include "platform/gzip_inflater.h"
+#include "platform/tls_preload.h"
 
 namespace vantrel {
 namespace {
@@ -88,6 +90,7 @@ struct NetworkTransfer::Fetch {
     void send();
     void request(const QList<QNetworkProxy>& proxies);
     void dropLookup();
+    void dropTlsWait();
     void hopFinished();
     // Ends the fetch early for the reason given.
     void stop(std::string why);
@@ -112,6 +115,9 @@ struct NetworkTransfer::Fetch {
     QTimer nextTurn;
     std::shared_ptr<ProxyLookup::Question> lookup;
     std::string proxyNote;  // set when a lookup was given up
+    // Set until TLS has loaded for an https hop; proxies found before that wait beside it.
+    std::shared_ptr<TlsPreload::Waiter> tlsWait;
+    std::optional<QList<QNetworkProxy>> proxiesWaiting;
     bool codingKnown = false;
     std::unique_ptr<GzipInflater> inflater;
     std::size_t received = 0;  // body bytes as they came, before inflation
@@ -151,10 +157,18 @@ NetworkTransfer::Fetch::Fetch(NetworkTransfer& transfer, QUrl url)
 NetworkTransfer::Fetch::~Fetch()
 {
     dropLookup();
+    dropTlsWait();
 }
 
 void NetworkTransfer::Fetch::send()
 {
+    if (url.scheme() == QLatin1String("https") && !tlsWait) {
+        tlsWait = TlsPreload::whenLoaded(&answers, [this] {
+            tlsWait.reset();
+            if (std::optional<QList<QNetworkProxy>> proxies = std::exchange(proxiesWaiting, std::nullopt))
+                request(*proxies);
+        });
+    }
     lookup = transfer.m_proxyLookup.ask(url, &answers, [this](const QList<QNetworkProxy>& proxies) {
         dropLookup();
         request(proxies);
@@ -171,8 +185,21 @@ void NetworkTransfer::Fetch::dropLookup()
     lookup.reset();
 }
 
+void NetworkTransfer::Fetch::dropTlsWait()
+{
+    TlsPreload::cancel(tlsWait);
+    tlsWait.reset();
+    proxiesWaiting.reset();
+}
+
 void NetworkTransfer::Fetch::request(const QList<QNetworkProxy>& proxies)
 {
+    if (tlsWait) {
+        // Part of connecting: the request cannot go out before TLS has loaded.
+        proxiesWaiting = proxies;
+        connectTimer.start(limits.connectTimeout);
+        return;
+    }
     QNetworkRequest request(url);
     // Redirects are followed here, where their schemes and their number are checked.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
@@ -209,7 +236,8 @@ void NetworkTransfer::Fetch::request(const QList<QNetworkProxy>& proxies)
         takeTurn();
     });
     QObject::connect(reply, &QNetworkReply::finished, [this] { hopFinished(); });
-    connectTimer.start(limits.connectTimeout);
+    if (!connectTimer.isActive())
+        connectTimer.start(limits.connectTimeout);
     stallTimer.start(limits.stallTime);
 }
 
@@ -256,8 +284,9 @@ void NetworkTransfer::Fetch::stop(std::string why)
 
 void NetworkTransfer::Fetch::interrupt()
 {
-    if (lookup) {
+    if (lookup || tlsWait) {
         dropLookup();
+        dropTlsWait();
         finish();
     } else {
         spoilt = true;

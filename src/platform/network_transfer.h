@@ -35,7 +35,7 @@ bool Http2Trusted(std::string_view qtVersion);
 // HTTP and HTTPS fetches through Qt Network on the calling thread, which must be the one that created the
 // transfer and must have a QCoreApplication. The fetch runs the thread's event loop while it waits, so the
 // window stays alive; a fetch started from inside that wait runs on its own. Proxies come from the system's
-// settings, looked up on a thread of the transfer's own.
+// settings, looked up on a thread of the transfer's own; TLS loads on another at the first https request.
 class NetworkTransfer final : public Transfer {
 public:
     explicit NetworkTransfer(TransferLimits limits = {});

@@ -1019,6 +1019,31 @@ bool waitForStrip(const TickerApp& app, bool (*shows)(const StripCoverage&), Mil
     return shown;
 }
 
+Milliseconds longestStillStrip(const TickerApp& app, Milliseconds duration, Milliseconds interval, int* shown)
+{
+    QElapsedTimer clock;
+    clock.start();
+    QImage held;
+    qint64 heldSince = 0;
+    qint64 longest = 0;
+    int visible = 0;
+    for (qint64 next = 0; clock.elapsed() < duration.count(); next += interval.count()) {
+        QTest::qWait(static_cast<int>(std::max<qint64>(0, next - clock.elapsed())));
+        const qint64 at = clock.elapsed();
+        const QImage strip = app.grabStrip();
+        const bool blank = measureStrip(strip).anyWhite == 0;
+        visible += blank ? 0 : 1;
+        if (blank || strip != held) {
+            held = blank ? QImage() : strip;
+            heldSince = at;
+        }
+        longest = std::max(longest, at - heldSince);
+    }
+    if (shown)
+        *shown = visible;
+    return Milliseconds(longest);
+}
+
 QByteArray rssDocument(const std::vector<std::pair<QString, QString>>& items)
 {
     QString document = QStringLiteral(

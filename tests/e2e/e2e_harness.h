@@ -312,6 +312,12 @@ QString describe(const StripCoverage& coverage);
 bool waitForStrip(const TickerApp& app, bool (*shows)(const StripCoverage&), Milliseconds timeout,
                   StripCoverage* last = nullptr);
 
+// Screenshots the strip every interval for duration and gives the longest time that it showed the same part of a
+// headline; a blank strip cannot show whether the window moves it, so a blank shot ends a still stretch. shown
+// gets the number of shots that were not blank.
+Milliseconds longestStillStrip(const TickerApp& app, Milliseconds duration, Milliseconds interval = 100ms,
+                               int* shown = nullptr);
+
 // An RSS 2.0 document with one item per (title, link).
 QByteArray rssDocument(const std::vector<std::pair<QString, QString>>& items);
 // Bytes a parser would not write back the same way: CR LF line ends and trailing bytes after the document.

@@ -8,6 +8,7 @@
 #include <QSslKey>
 #include <QSslServer>
 #include <QSslSocket>
+#include <QTimer>
 
 namespace vantrel::test {
 namespace {
@@ -35,9 +36,25 @@ void relay(QTcpSocket* client, std::uint16_t backendPort)
     backend->write(client->readAll());
 }
 
+// Accepts each connection at once and starts its handshake only after the delay.
+class SlowServer final : public QSslServer {
+public:
+    SlowServer(std::chrono::milliseconds delay, QObject* parent) : QSslServer(parent), m_delay(delay) {}
+
+protected:
+    void incomingConnection(qintptr socket) override
+    {
+        QTimer::singleShot(m_delay, this, [this, socket] { QSslServer::incomingConnection(socket); });
+    }
+
+private:
+    std::chrono::milliseconds m_delay;
+};
+
 }  // namespace
 
-TlsRelay::TlsRelay(const QString& certificateFile, const QString& keyFile, std::uint16_t backendPort)
+TlsRelay::TlsRelay(const QString& certificateFile, const QString& keyFile, std::uint16_t backendPort,
+                   std::chrono::milliseconds handshakeDelay)
 {
     QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
     tls.setLocalCertificate(QSslCertificate(readAll(certificateFile), QSsl::Pem));
@@ -53,7 +70,7 @@ TlsRelay::TlsRelay(const QString& certificateFile, const QString& keyFile, std::
     QMetaObject::invokeMethod(
         worker,
         [&] {
-            auto* server = new QSslServer(worker);
+            auto* server = new SlowServer(handshakeDelay, worker);
             server->setSslConfiguration(tls);
             if (!server->listen(QHostAddress::LocalHost, 0))
                 return;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -15,7 +16,9 @@ namespace vantrel::test {
 class TlsRelay {
 public:
     // certificateFile and keyFile are PEM files (an EC key); throws std::runtime_error when it cannot serve.
-    TlsRelay(const QString& certificateFile, const QString& keyFile, std::uint16_t backendPort);
+    // Each connection waits handshakeDelay before the relay answers its handshake, as a slow server does.
+    TlsRelay(const QString& certificateFile, const QString& keyFile, std::uint16_t backendPort,
+             std::chrono::milliseconds handshakeDelay = {});
     ~TlsRelay();
     TlsRelay(const TlsRelay&) = delete;
     TlsRelay& operator=(const TlsRelay&) = delete;
