@@ -510,33 +510,24 @@ void TestWindowsE2e::windowKeepsTheCornerAtOneAndAHalfTimesItsSizeAt144Dpi()
 {
     const QString key = QStringLiteral("HKCU\\Control Panel\\Desktop");
     const QString value = QStringLiteral("LogPixels");
-    const auto restart = [&] {
+    // Wine reads the value as its server starts: set, then restarted. An empty dpi removes the value.
+    const auto setDpi = [&](const QString& dpi) {
+        const ToolResult done = wine().run(
+            QStringLiteral("reg"),
+            dpi.isEmpty()
+                ? QStringList{QStringLiteral("delete"), key, QStringLiteral("/v"), value, QStringLiteral("/f")}
+                : QStringList{QStringLiteral("add"), key, QStringLiteral("/v"), value, QStringLiteral("/t"),
+                              QStringLiteral("REG_DWORD"), QStringLiteral("/d"), dpi, QStringLiteral("/f")});
         runTool(QStringLiteral("wineserver"), {QStringLiteral("-k")}, wine().environment(), 30s);
         runTool(QStringLiteral("wineserver"), {QStringLiteral("-w")}, wine().environment(), 30s);
+        return done;
     };
-    const ToolResult before =
-        wine().run(QStringLiteral("reg"), {QStringLiteral("query"), key, QStringLiteral("/v"), value});
-    const QString had =
-        before.ok()
-            ? QString::fromUtf8(before.output).section(QLatin1Char(' '), -1, -1, QString::SectionSkipEmpty).trimmed()
-            : QString();
+    const QString had = registryValues(wine(), key).value(value);
     // The other cases run at 96 dpi: the user's value goes back as it was.
-    const auto restore = qScopeGuard([&] {
-        if (had.isEmpty())
-            wine().run(QStringLiteral("reg"),
-                       {QStringLiteral("delete"), key, QStringLiteral("/v"), value, QStringLiteral("/f")});
-        else
-            wine().run(QStringLiteral("reg"), {QStringLiteral("add"), key, QStringLiteral("/v"), value,
-                                               QStringLiteral("/t"), QStringLiteral("REG_DWORD"), QStringLiteral("/d"),
-                                               QString::number(had.toUInt(nullptr, 0)), QStringLiteral("/f")});
-        restart();
-    });
-    const ToolResult set =
-        wine().run(QStringLiteral("reg"),
-                   {QStringLiteral("add"), key, QStringLiteral("/v"), value, QStringLiteral("/t"),
-                    QStringLiteral("REG_DWORD"), QStringLiteral("/d"), QStringLiteral("144"), QStringLiteral("/f")});
+    const auto restore =
+        qScopeGuard([&] { setDpi(had.isEmpty() ? QString() : QString::number(had.toUInt(nullptr, 0))); });
+    const ToolResult set = setDpi(QStringLiteral("144"));
     QVERIFY2(set.ok(), qPrintable(report(set)));
-    restart();
 
     QVERIFY(startPortable(board()));
     QCOMPARE(m_app->geometry(), QRect(QPoint(0, 0), layout::kWindowSize * 3 / 2));
